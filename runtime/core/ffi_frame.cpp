@@ -1,0 +1,42 @@
+// The per-thread foreign-call error frame: a host opens it with qor_ffi_begin, and a failure
+// raised while it is open jumps back to the host's recovery point instead of ending the
+// process. qor_ffi_begin itself is a few lines of assembly (ffi_begin.S) so that the context
+// saved is the caller's, exactly as if the caller had called setjmp.
+#include <setjmp.h>
+
+#include "core/internal.h"
+
+thread_local int32_t g_ffi_has_error = 0;
+thread_local char g_ffi_error_msg[512] = {0};
+thread_local int32_t g_ffi_active = 0;
+thread_local jmp_buf g_ffi_jmp_buf;
+
+namespace {
+constexpr size_t kMaxMessage = sizeof g_ffi_error_msg - 1;
+}  // namespace
+
+// Steps 1 and 2 of opening the frame; returns the buffer that qor_ffi_begin hands to _setjmp.
+extern "C" QOR_INTERNAL __jmp_buf_tag* qor_ffi_prepare(void) {
+    g_ffi_has_error = 0;
+    g_ffi_error_msg[0] = '\0';
+    g_ffi_active = 1;
+    return g_ffi_jmp_buf;
+}
+
+extern "C" QOR_API void qor_ffi_end(void) { g_ffi_active = 0; }
+
+extern "C" QOR_API int32_t qor_ffi_has_error(void) { return g_ffi_has_error; }
+
+extern "C" QOR_API const char* qor_ffi_error_message(void) { return g_ffi_error_msg; }
+
+extern "C" int32_t qor_ffi_frame_active(void) { return g_ffi_active; }
+
+// A null text keeps the previous message; longer texts are cut to 511 bytes.
+extern "C" void qor_ffi_trigger(const char* text) {
+    g_ffi_has_error = 1;
+    if (text != nullptr) {
+        strncpy(g_ffi_error_msg, text, kMaxMessage);
+        g_ffi_error_msg[kMaxMessage] = '\0';
+    }
+    longjmp(g_ffi_jmp_buf, 1);
+}

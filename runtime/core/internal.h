@@ -1,0 +1,67 @@
+// Helpers shared by several runtime families: the allocator entry, string making, the one
+// string hash, and the macro that exports a plain twin as an alias of its prefixed function.
+// Nothing here is exported from the library.
+#ifndef QOR_CORE_INTERNAL_H
+#define QOR_CORE_INTERNAL_H
+
+#include <stdint.h>
+#include <string.h>
+
+#include "qor_runtime.h"
+
+#define QOR_INTERNAL __attribute__((visibility("hidden")))
+
+// Exports `plain` as a second name of the already defined extern "C" function `target`:
+// one body, two symbols.
+#define QOR_PLAIN_ALIAS(plain, target) \
+    extern "C" QOR_API __typeof__(target) plain __attribute__((alias(#target)))
+
+extern "C" {
+
+// The runtime's allocator for values compiled code never frees one by one: a pointer bump in
+// the calling thread's arena while g_arena_enabled is set, plain malloc otherwise.
+QOR_INTERNAL void* qor_alloc(uint64_t n);
+
+// Raises text into the calling thread's open foreign-call frame (flag, message, longjmp).
+// Only called when the frame is active.
+QOR_INTERNAL QOR_NORETURN void qor_ffi_trigger(const char* text);
+
+// 1 while the calling thread has an open foreign-call frame.
+QOR_INTERNAL int32_t qor_ffi_frame_active(void);
+
+}  // extern "C"
+
+namespace qor {
+
+// A new record over a new buffer holding the n bytes at bytes and a NUL; len = cap = n.
+// Two allocations with qor_alloc, the buffer first. bytes may be NULL only when n is 0.
+QOR_INTERNAL QorString* make_string(const char* bytes, int64_t n);
+
+// A new record of n bytes whose contents the caller fills in (buffer[n] is already NUL).
+QOR_INTERNAL QorString* make_string_uninit(int64_t n);
+
+// The fresh empty string: a new 1-byte NUL buffer and a new record, len = cap = 0.
+QOR_INTERNAL QorString* fresh_empty_string();
+
+// A missing string is a null record or a record whose data is null.
+inline bool is_missing(const QorString* s) { return s == nullptr || s->data == nullptr; }
+
+// Reports an index outside [0, length) exactly as qor_panic_bounds does (frame or exit).
+QOR_INTERNAL QOR_NORETURN void fail_bounds(int64_t index, int64_t length);
+
+constexpr uint64_t kFnvOffsetBasis = 0xcbf29ce484222325ULL;
+constexpr uint64_t kFnvPrime = 0x100000001b3ULL;
+
+// 64-bit FNV-1a of n bytes: the one string hash of the runtime.
+inline uint64_t fnv1a(const char* bytes, int64_t n) {
+    uint64_t h = kFnvOffsetBasis;
+    for (int64_t i = 0; i < n; i++) {
+        h ^= static_cast<unsigned char>(bytes[i]);
+        h *= kFnvPrime;
+    }
+    return h;
+}
+
+}  // namespace qor
+
+#endif  // QOR_CORE_INTERNAL_H

@@ -1,0 +1,133 @@
+// Console output and input through the process's buffered standard streams. The prefixed
+// string printers go by the record's len; the plain ones ignore len and stop at the first NUL.
+// Only qor_write_stdout flushes after writing; only the line and byte readers flush before.
+#include <stdio.h>
+#include <stdlib.h>
+
+#include "core/internal.h"
+
+using qor::is_missing;
+
+extern "C" QOR_API int64_t qor_print_i64(int64_t value) {
+    return printf("%ld", static_cast<long>(value));
+}
+
+extern "C" QOR_API int64_t qor_println_i64(int64_t value) {
+    return printf("%ld\n", static_cast<long>(value));
+}
+
+extern "C" QOR_API int64_t qor_print_f64(double value) { return printf("%.9f", value); }
+
+extern "C" QOR_API int64_t qor_println_f64(double value) { return printf("%.9f\n", value); }
+
+extern "C" QOR_API int64_t eprint(int64_t value) {
+    return fprintf(stderr, "%ld", static_cast<long>(value));
+}
+
+extern "C" QOR_API int64_t eprintln(int64_t value) {
+    return fprintf(stderr, "%ld\n", static_cast<long>(value));
+}
+
+extern "C" QOR_API int64_t eprint_f64(double value) { return fprintf(stderr, "%.9f", value); }
+
+extern "C" QOR_API int64_t eprintln_f64(double value) { return fprintf(stderr, "%.9f\n", value); }
+
+// len is the precision of "%.*s", so at most len bytes are written, fewer before a NUL.
+extern "C" QOR_API int64_t qor_print_str(const QorString* s) {
+    if (is_missing(s)) return 0;
+    return printf("%.*s", static_cast<int>(s->len), s->data);
+}
+
+extern "C" QOR_API int64_t qor_println_str(const QorString* s) {
+    if (is_missing(s)) return putc('\n', stdout);
+    return printf("%.*s\n", static_cast<int>(s->len), s->data);
+}
+
+extern "C" QOR_API int64_t print_str(const QorString* s) {
+    if (is_missing(s)) return 0;
+    return printf("%s", s->data);
+}
+
+extern "C" QOR_API int64_t println_str(const QorString* s) {
+    if (is_missing(s)) return putc('\n', stdout);
+    return puts(s->data);
+}
+
+extern "C" QOR_API int64_t eprint_str(const QorString* s) {
+    if (is_missing(s)) return 0;
+    return fputs(s->data, stderr);
+}
+
+extern "C" QOR_API int64_t eprintln_str(const QorString* s) {
+    if (is_missing(s)) return fputc('\n', stderr);
+    return fprintf(stderr, "%s\n", s->data);
+}
+
+extern "C" QOR_API int64_t print_char(int64_t c) {
+    return putc(static_cast<unsigned char>(c), stdout);
+}
+
+// Exactly len bytes, NULs included, then a flush; a null record writes and flushes nothing.
+extern "C" QOR_API int64_t qor_write_stdout(const QorString* s) {
+    if (is_missing(s)) return 0;
+    size_t written = fwrite(s->data, 1, static_cast<size_t>(s->len), stdout);
+    fflush(stdout);
+    return static_cast<int64_t>(written);
+}
+
+extern "C" QOR_API int64_t qor_puts_cstr(const char* text) {
+    if (text == nullptr) {
+        putc('\n', stdout);
+    } else {
+        puts(text);
+    }
+    return 0;
+}
+
+// 0 when scanf converts nothing (end of input or no number).
+extern "C" QOR_API int64_t qor_read_int(void) {
+    long value = 0;
+    if (scanf("%ld", &value) != 1) return 0;
+    return value;
+}
+
+extern "C" QOR_API double qor_read_f64(void) {
+    double value = 0;
+    if (scanf("%lf", &value) != 1) return 0;
+    return value;
+}
+
+// One line of at most 4095 bytes without its trailing run of CR and LF bytes; "__EOF__" when
+// input has ended before any byte.
+extern "C" QOR_API QorString* qor_read_line(void) {
+    fflush(stdout);
+    char buffer[4096];
+    if (fgets(buffer, sizeof buffer, stdin) == nullptr) return qor::make_string("__EOF__", 7);
+    size_t n = strlen(buffer);
+    while (n > 0 && (buffer[n - 1] == '\r' || buffer[n - 1] == '\n')) n--;
+    return qor::make_string(buffer, static_cast<int64_t>(n));
+}
+
+// Up to count bytes as they come (NULs, CR and LF kept); fewer when input ends first.
+extern "C" QOR_API QorString* qor_read_bytes(int64_t count) {
+    if (count <= 0) return qor::fresh_empty_string();
+    fflush(stdout);
+    auto* buffer = static_cast<char*>(malloc(static_cast<size_t>(count) + 1));
+    if (buffer == nullptr) return qor::fresh_empty_string();
+    int64_t got = 0;
+    while (got < count) {
+        size_t r = fread(buffer + got, 1, static_cast<size_t>(count - got), stdin);
+        if (r == 0) break;
+        got += static_cast<int64_t>(r);
+    }
+    QorString* s = qor::make_string(buffer, got);
+    free(buffer);
+    return s;
+}
+
+QOR_PLAIN_ALIAS(print, qor_print_i64);
+QOR_PLAIN_ALIAS(println, qor_println_i64);
+QOR_PLAIN_ALIAS(print_f64, qor_print_f64);
+QOR_PLAIN_ALIAS(println_f64, qor_println_f64);
+QOR_PLAIN_ALIAS(puts_cstr, qor_puts_cstr);
+QOR_PLAIN_ALIAS(read_int, qor_read_int);
