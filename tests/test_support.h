@@ -2,6 +2,7 @@
 #ifndef QOR_TEST_SUPPORT_H
 #define QOR_TEST_SUPPORT_H
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>

@@ -42,9 +42,10 @@ uint64_t saturating_mul(uint64_t a, uint64_t b) {
     return __builtin_mul_overflow(a, b, &r) ? UINT64_MAX : r;
 }
 
-// Every decimal digit of the value counts, wherever it stands; only a last G or M (any case)
-// scales. So "1.5G" is 15 GiB and "2GB" is 2 bytes. Overflow saturates.
-uint64_t parse_limit(const char* value) {
+}  // namespace
+
+// So "1.5G" is 15 GiB and "2GB" is 2 bytes.
+uint64_t qor::parse_arena_limit(const char* value) {
     if (value == nullptr || value[0] == '\0') return kDefaultLimit;
     uint64_t acc = 0;
     size_t n = 0;
@@ -61,6 +62,8 @@ uint64_t parse_limit(const char* value) {
     if (last == 'M' || last == 'm') acc = saturating_mul(acc, uint64_t{1} << 20);
     return acc == 0 ? kDefaultLimit : acc;
 }
+
+namespace {
 
 [[noreturn]] void limit_exceeded() {
     fprintf(stderr, "[qor] FATAL: arena memory limit exceeded (%zu MB / %zu MB max)\n",
@@ -83,7 +86,7 @@ void free_chain(QorArenaBlock* b) {
 
 // The slow path: a new block at the tail of the list. n is already rounded.
 __attribute__((noinline)) void* alloc_new_block(uint64_t n) {
-    if (g_arena_max_size == 0) g_arena_max_size = parse_limit(getenv("QOR_ARENA_MAX_SIZE"));
+    if (g_arena_max_size == 0) g_arena_max_size = qor::parse_arena_limit(getenv("QOR_ARENA_MAX_SIZE"));
     if (n > UINT64_MAX - kOversizeSlack || g_arena_total_allocated > g_arena_max_size ||
         n > g_arena_max_size - g_arena_total_allocated) {
         limit_exceeded();

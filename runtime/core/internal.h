@@ -46,6 +46,10 @@ QOR_INTERNAL QorString* fresh_empty_string();
 // A missing string is a null record or a record whose data is null.
 inline bool is_missing(const QorString* s) { return s == nullptr || s->data == nullptr; }
 
+// The arena limit that a QOR_ARENA_MAX_SIZE value asks for: every digit counts wherever it
+// stands, a last G or M (any case) scales by 2^30 or 2^20, 0 or unset means 4 GiB; saturates.
+QOR_INTERNAL uint64_t parse_arena_limit(const char* value);
+
 // Reports an index outside [0, length) exactly as qor_panic_bounds does (frame or exit).
 QOR_INTERNAL QOR_NORETURN void fail_bounds(int64_t index, int64_t length);
 

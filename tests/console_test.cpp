@@ -1,0 +1,133 @@
+// Console printing formats and the line, byte and number readers.
+#include <stdio.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "test_support.h"
+
+namespace {
+
+// Runs body with stdout (or stderr) sent to a scratch file and returns what was written.
+template <typename F>
+std::string captured(FILE* stream, F body) {
+    fflush(stream);
+    int fd = fileno(stream);
+    int saved = dup(fd);
+    FILE* scratch = tmpfile();
+    dup2(fileno(scratch), fd);
+    body();
+    fflush(stream);
+    dup2(saved, fd);
+    close(saved);
+    std::string out;
+    rewind(scratch);
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, scratch)) > 0) out.append(buffer, n);
+    fclose(scratch);
+    return out;
+}
+
+template <typename F>
+std::string out_of(F body) { return captured(stdout, body); }
+template <typename F>
+std::string err_of(F body) { return captured(stderr, body); }
+
+// Makes stdin read the given bytes from now on.
+void feed_stdin(const std::string& bytes) {
+    static const std::string path = testing::TempDir() + "qor_console_input";
+    FILE* f = fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    fwrite(bytes.data(), 1, bytes.size(), f);
+    fclose(f);
+    ASSERT_NE(freopen(path.c_str(), "rb", stdin), nullptr);
+}
+
+}  // namespace
+
+TEST(ConsolePrint, NumbersUseFixedFormats) {
+    EXPECT_EQ(out_of([] { qor_println_i64(INT64_MIN); }), "-9223372036854775808\n");
+    EXPECT_EQ(out_of([] { qor_print_i64(42); println(-1); print(7); }), "42-1\n7");
+    EXPECT_EQ(out_of([] { qor_println_f64(0.5); }), "0.500000000\n");
+    EXPECT_EQ(out_of([] { qor_println_f64(1.0 / 3); }), "0.333333333\n");
+    EXPECT_EQ(out_of([] { print_f64(-0.0); println_f64(1e300 * 1e300); }), "-0.000000000inf\n");
+    EXPECT_EQ(err_of([] { eprint(5); eprintln(-6); eprint_f64(2.5); eprintln_f64(0); }),
+              "5-6\n2.5000000000.000000000\n");
+}
+
+TEST(ConsolePrint, PrefixedPrintersGoByLenPlainOnesByNul) {
+    QorString six{const_cast<char*>("abcdef"), 3, 3};
+    EXPECT_EQ(out_of([&] { qor_print_str(&six); }), "abc");
+    EXPECT_EQ(out_of([&] { print_str(&six); }), "abcdef");
+    EXPECT_EQ(out_of([&] { qor_println_str(&six); }), "abc\n");
+    EXPECT_EQ(out_of([&] { println_str(&six); }), "abcdef\n");
+    QorString* nul = qor_string_new("ab\0cd", 5);
+    EXPECT_EQ(out_of([&] { qor_write_stdout(nul); }), std::string("ab\0cd", 5));
+    EXPECT_EQ(out_of([&] { qor_print_str(nul); }), "ab");
+    EXPECT_EQ(err_of([&] { eprint_str(&six); eprintln_str(&six); }), "abcdefabcdef\n");
+}
+
+TEST(ConsolePrint, MissingStringsPrintNothingOrALineFeed) {
+    QorString null_data{nullptr, 4, 4};
+    EXPECT_EQ(out_of([&] { qor_print_str(nullptr); print_str(&null_data); }), "");
+    EXPECT_EQ(out_of([&] { qor_println_str(nullptr); println_str(&null_data); }), "\n\n");
+    EXPECT_EQ(err_of([&] { eprint_str(nullptr); eprintln_str(nullptr); }), "\n");
+    EXPECT_EQ(out_of([] { qor_write_stdout(nullptr); }), "");
+    EXPECT_EQ(out_of([] { qor_puts_cstr(nullptr); puts_cstr("x"); }), "\nx\n");
+    EXPECT_EQ(qor_puts_cstr("y"), 0);
+}
+
+TEST(ConsolePrint, PrintCharWritesTheLowByte) {
+    EXPECT_EQ(out_of([] { print_char(321); print_char(10); }), "A\n");
+}
+
+TEST(ConsoleRead, LinesLoseTheirTrailingLineEnds) {
+    feed_stdin("hello\r\n\nmid\rdle\r\r\n\n");
+    EXPECT_TEXT(qor_read_line(), "hello");
+    EXPECT_TEXT(qor_read_line(), "");
+    EXPECT_TEXT(qor_read_line(), "mid\rdle");
+    EXPECT_TEXT(qor_read_line(), "");
+    EXPECT_TEXT(qor_read_line(), "__EOF__");
+    EXPECT_TEXT(qor_read_line(), "__EOF__");
+}
+
+TEST(ConsoleRead, LongLinesComeInPiecesOf4095) {
+    std::string line(5000, 'q');
+    feed_stdin(line + "\n");
+    EXPECT_EQ(qor_read_line()->len, 4095);
+    EXPECT_TEXT(qor_read_line(), std::string(905, 'q'));
+}
+
+TEST(ConsoleRead, NumbersLeaveTheLineEndBehind) {
+    feed_stdin("  42\n-7 2.5\nabc");
+    EXPECT_EQ(qor_read_int(), 42);
+    EXPECT_TEXT(qor_read_line(), "");
+    EXPECT_EQ(read_int(), -7);
+    EXPECT_DOUBLE_EQ(qor_read_f64(), 2.5);
+    EXPECT_EQ(qor_read_int(), 0);  // "abc" converts nothing
+    EXPECT_DOUBLE_EQ(qor_read_f64(), 0.0);
+}
+
+TEST(ConsoleRead, BytesComeAsTheyAre) {
+    EXPECT_FRESH_EMPTY(qor_read_bytes(0));
+    EXPECT_FRESH_EMPTY(qor_read_bytes(-5));
+    feed_stdin(std::string("a\0\r\n", 4));
+    EXPECT_TEXT(qor_read_bytes(10), std::string_view("a\0\r\n", 4));
+    EXPECT_TEXT(qor_read_bytes(3), "");
+    feed_stdin("abcdef");
+    EXPECT_TEXT(qor_read_bytes(2), "ab");
+    EXPECT_TEXT(qor_read_bytes(4), "cdef");
+}
+
+TEST(ConsoleRead, ReadersFlushPendingOutputFirst) {
+    feed_stdin("x\n");
+    std::string out = out_of([] {
+        qor_print_i64(9);
+        int fd = fileno(stdout);
+        qor_read_line();
+        // The prompt reached the file before the read, without any explicit flush here.
+        EXPECT_EQ(lseek(fd, 0, SEEK_CUR), 1);
+    });
+    EXPECT_EQ(out, "9");
+}

@@ -1,0 +1,132 @@
+// The foreign-call frame: opening, recovering, message limits, per-thread state, and callers
+// that reach qor_ffi_begin through a function pointer, as a host using dlsym would.
+#include <dlfcn.h>
+
+#include <string>
+#include <thread>
+
+#include "test_support.h"
+
+TEST(FfiFrame, ReportsNothingBeforeAnyFrame) {
+    std::thread([] {
+        EXPECT_EQ(qor_ffi_has_error(), 0);
+        EXPECT_STREQ(qor_ffi_error_message(), "");
+    }).join();
+}
+
+TEST(FfiFrame, CleanFrameLeavesNoError) {
+    int opened = 0;
+    if (qor_ffi_begin() == 0) {
+        opened++;
+        EXPECT_EQ(qor_string_len(qor_string_from_cstr("fine")), 4);
+        qor_ffi_end();
+    }
+    EXPECT_EQ(opened, 1);
+    EXPECT_EQ(qor_ffi_has_error(), 0);
+    EXPECT_STREQ(qor_ffi_error_message(), "");
+}
+
+// Locals modified between begin and the jump must be volatile to be read after the jump.
+TEST(FfiFrame, FailureReturnsToTheCallerWithOne) {
+    volatile int passes = 0;
+    int32_t result = qor_ffi_begin();
+    passes = passes + 1;
+    if (result == 0) qor_panic(qor_string_from_cstr("boom"));
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(passes, 2);
+    EXPECT_EQ(qor_ffi_has_error(), 1);
+    EXPECT_STREQ(qor_ffi_error_message(), "boom");
+    qor_ffi_end();
+    // The flag and message stay readable after the frame closes, until the next begin.
+    EXPECT_EQ(qor_ffi_has_error(), 1);
+    EXPECT_STREQ(qor_ffi_error_message(), "boom");
+    if (qor_ffi_begin() == 0) {
+        EXPECT_EQ(qor_ffi_has_error(), 0);
+        EXPECT_STREQ(qor_ffi_error_message(), "");
+        qor_ffi_end();
+    }
+}
+
+TEST(FfiFrame, LongMessagesAreCutTo511Bytes) {
+    std::string text(600, 'x');
+    text[510] = 'y';
+    text[511] = 'z';
+    if (qor_ffi_begin() == 0) {
+        qor_panic(qor_string_from_cstr(text.c_str()));
+    }
+    EXPECT_EQ(std::string(qor_ffi_error_message()), text.substr(0, 511));
+    qor_ffi_end();
+}
+
+namespace {
+
+// The shared library's own entry points, found at run time as a host using dlsym finds them.
+struct Loaded {
+    int32_t (*begin)(void);
+    void (*end)(void);
+    void (*panic_bounds)(int64_t, int64_t);
+    int32_t (*has_error)(void);
+    const char* (*message)(void);
+};
+
+// The compiler sees the begin call only through a pointer, with no returns_twice attribute.
+__attribute__((noinline)) int through_pointer(const Loaded& lib, int depth) {
+    volatile int seen = 0;
+    if (lib.begin() == 0) {
+        seen = 1;
+        if (depth > 0) lib.panic_bounds(depth, 0);
+    }
+    int result = seen * 10 + lib.has_error();
+    lib.end();
+    return result;
+}
+
+}  // namespace
+
+TEST(FfiFrame, WorksThroughDlsym) {
+    void* so = dlopen(QOR_SHARED_LIB_PATH, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(so, nullptr) << dlerror();
+    Loaded lib{};
+    lib.begin = reinterpret_cast<int32_t (*)(void)>(dlsym(so, "qor_ffi_begin"));
+    lib.end = reinterpret_cast<void (*)(void)>(dlsym(so, "qor_ffi_end"));
+    lib.panic_bounds = reinterpret_cast<void (*)(int64_t, int64_t)>(dlsym(so, "qor_panic_bounds"));
+    lib.has_error = reinterpret_cast<int32_t (*)(void)>(dlsym(so, "qor_ffi_has_error"));
+    lib.message = reinterpret_cast<const char* (*)(void)>(dlsym(so, "qor_ffi_error_message"));
+    ASSERT_TRUE(lib.begin && lib.end && lib.panic_bounds && lib.has_error && lib.message);
+    EXPECT_EQ(through_pointer(lib, 3), 11);
+    EXPECT_STREQ(lib.message(), "array index 3 out of bounds [0, 0)");
+    EXPECT_EQ(through_pointer(lib, 0), 10);
+    // Internal helpers stay hidden.
+    EXPECT_EQ(dlsym(so, "qor_alloc"), nullptr);
+    EXPECT_EQ(dlsym(so, "qor_ffi_trigger"), nullptr);
+    dlclose(so);
+}
+
+TEST(FfiFrame, FailuresStayInTheirThread) {
+    if (qor_ffi_begin() == 0) qor_panic(qor_string_from_cstr("main thread"));
+    qor_ffi_end();
+    std::thread([] {
+        if (qor_ffi_begin() == 0) qor_panic_divzero();
+        EXPECT_STREQ(qor_ffi_error_message(), "division by zero");
+        qor_ffi_end();
+    }).join();
+    EXPECT_STREQ(qor_ffi_error_message(), "main thread");
+    EXPECT_EQ(qor_ffi_has_error(), 1);
+}
+
+TEST(FfiFrameDeathTest, ClosedFrameEndsTheProcessAgain) {
+    if (qor_ffi_begin() == 0) qor_panic(nullptr);
+    qor_ffi_end();
+    EXPECT_EXIT(qor_panic(qor_string_from_cstr("late")), testing::ExitedWithCode(1),
+                testing::Eq("panic: late\n"));
+}
+
+TEST(FfiFrameDeathTest, ThreadWithoutFrameEndsTheProcess) {
+    auto fail_in_other_thread = [] {
+        if (qor_ffi_begin() == 0) {
+            std::thread([] { qor_panic(qor_string_from_cstr("other")); }).join();
+        }
+        qor_ffi_end();
+    };
+    EXPECT_EXIT(fail_in_other_thread(), testing::ExitedWithCode(1), testing::Eq("panic: other\n"));
+}
