@@ -24,7 +24,8 @@ QOR_API int32_t g_arena_enabled = 0;
 #define QOR_TLS static thread_local __attribute__((tls_model("initial-exec")))
 
 QOR_TLS QorArenaBlock* g_arena_head = nullptr;
-QOR_TLS QorArenaBlock* g_arena_current = nullptr;
+// Not static: the string maker's inlined fast path (core/internal.h) bumps it too.
+__thread QorArenaBlock* g_arena_current QOR_INITIAL_EXEC = nullptr;
 QOR_TLS uint64_t g_arena_total_allocated = 0;
 QOR_TLS QorArenaBlock* g_arena_save_block = nullptr;
 QOR_TLS uint64_t g_arena_save_used = 0;

@@ -22,6 +22,10 @@ extern "C" {
 // the calling thread's arena while g_arena_enabled is set, plain malloc otherwise.
 QOR_INTERNAL void* qor_alloc(uint64_t n);
 
+// The calling thread's current arena block (the tail of its list), or null.
+#define QOR_INITIAL_EXEC __attribute__((tls_model("initial-exec")))
+QOR_INTERNAL extern __thread QorArenaBlock* g_arena_current QOR_INITIAL_EXEC;
+
 // Raises text into the calling thread's open foreign-call frame (flag, message, longjmp).
 // Only called when the frame is active.
 QOR_INTERNAL QOR_NORETURN void qor_ffi_trigger(const char* text);
@@ -52,6 +56,18 @@ QOR_INTERNAL uint64_t parse_arena_limit(const char* value);
 
 // Reports an index outside [0, length) exactly as qor_panic_bounds does (frame or exit).
 QOR_INTERNAL QOR_NORETURN void fail_bounds(int64_t index, int64_t length);
+
+// Takes first + second bytes (both multiples of 8) from the current arena block in one bump,
+// exactly where two consecutive qor_alloc calls would put them; null when the arena is off or
+// the block has no room, and the caller then makes the two calls.
+inline char* arena_bump_pair(uint64_t first, uint64_t second) {
+    if (__atomic_load_n(&g_arena_enabled, __ATOMIC_RELAXED) == 0) return nullptr;
+    QorArenaBlock* b = g_arena_current;
+    if (b == nullptr || first + second > b->size - b->used) return nullptr;
+    char* p = b->data + b->used;
+    b->used += first + second;
+    return p;
+}
 
 constexpr uint64_t kFnvOffsetBasis = 0xcbf29ce484222325ULL;
 constexpr uint64_t kFnvPrime = 0x100000001b3ULL;

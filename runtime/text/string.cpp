@@ -15,8 +15,17 @@ static_assert(offsetof(QorString, len) == 8);
 static_assert(offsetof(QorString, cap) == 16);
 
 QorString* qor::make_string_uninit(int64_t n) {
-    auto* data = static_cast<char*>(qor_alloc(static_cast<uint64_t>(n) + 1));
-    auto* s = static_cast<QorString*>(qor_alloc(sizeof(QorString)));
+    uint64_t buffer_size = static_cast<uint64_t>(n) + 1;
+    char* data;
+    QorString* s;
+    uint64_t rounded = (buffer_size + 7) & ~uint64_t{7};
+    if (char* both = arena_bump_pair(rounded, sizeof(QorString))) {
+        data = both;
+        s = reinterpret_cast<QorString*>(both + rounded);
+    } else {
+        data = static_cast<char*>(qor_alloc(buffer_size));
+        s = static_cast<QorString*>(qor_alloc(sizeof(QorString)));
+    }
     data[n] = '\0';
     s->data = data;
     s->len = n;
@@ -24,9 +33,37 @@ QorString* qor::make_string_uninit(int64_t n) {
     return s;
 }
 
+namespace {
+
+// memcpy for the short texts most strings are, without a library call: two overlapping
+// fixed-size moves cover any length from 1 to 16.
+inline void copy_short_or_long(char* dst, const char* src, int64_t n) {
+    if (n >= 8 && n <= 16) {
+        uint64_t head, tail;
+        memcpy(&head, src, 8);
+        memcpy(&tail, src + n - 8, 8);
+        memcpy(dst, &head, 8);
+        memcpy(dst + n - 8, &tail, 8);
+    } else if (n >= 4 && n < 8) {
+        uint32_t head, tail;
+        memcpy(&head, src, 4);
+        memcpy(&tail, src + n - 4, 4);
+        memcpy(dst, &head, 4);
+        memcpy(dst + n - 4, &tail, 4);
+    } else if (n > 0 && n < 4) {
+        dst[0] = src[0];
+        dst[n / 2] = src[n / 2];
+        dst[n - 1] = src[n - 1];
+    } else if (n > 16) {
+        memcpy(dst, src, static_cast<size_t>(n));
+    }
+}
+
+}  // namespace
+
 QorString* qor::make_string(const char* bytes, int64_t n) {
     QorString* s = make_string_uninit(n);
-    if (n > 0) memcpy(s->data, bytes, static_cast<size_t>(n));
+    copy_short_or_long(s->data, bytes, n);
     return s;
 }
 
