@@ -20,8 +20,8 @@ struct PmrString {
     int64_t cap;
 };
 
-__attribute__((noinline)) PmrString* pmr_string_new(std::pmr::memory_resource* r,
-                                                    const char* bytes, int64_t n) {
+__attribute__((noinline)) PmrString* pmr_string_new(std::pmr::memory_resource* r, const char* bytes,
+                                                    int64_t n) {
     auto* data = static_cast<char*>(r->allocate(static_cast<size_t>(n) + 1, 8));
     memcpy(data, bytes, static_cast<size_t>(n));
     data[n] = '\0';

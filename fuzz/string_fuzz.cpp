@@ -34,8 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     QorString* s = qor_string_new(reinterpret_cast<const char*>(p), static_cast<int64_t>(n));
     QorString* half = qor_string_new(reinterpret_cast<const char*>(p), static_cast<int64_t>(n / 2));
     check(s);
-    QorString* parts[] = {qor_string_slice(s, a, b),    qor_string_substr(s, a, b),
-                          qor_string_concat(s, half),   qor_string_concat3(half, nullptr, s),
+    QorString* parts[] = {qor_string_slice(s, a, b), qor_string_substr(s, a, b),
+                          qor_string_concat(s, half), qor_string_concat3(half, nullptr, s),
                           qor_str_char_at_str(s, a)};
     for (QorString* r : parts) {
         check(r);

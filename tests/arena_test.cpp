@@ -167,8 +167,9 @@ TEST(ArenaDeathTest, LimitEndsTheProcessWhenTheNextBlockIsNeeded) {
 }
 
 TEST(ArenaDeathTest, TwoGBMeansTwoBytes) {
-    EXPECT_EXIT(allocate_under_limit("2GB", 1), ExitedWithCode(1),
-                testing::StartsWith("[qor] FATAL: arena memory limit exceeded (0 MB / 0 MB max)\n"));
+    EXPECT_EXIT(
+        allocate_under_limit("2GB", 1), ExitedWithCode(1),
+        testing::StartsWith("[qor] FATAL: arena memory limit exceeded (0 MB / 0 MB max)\n"));
 }
 
 TEST(ArenaDeathTest, RequestsPastTwoToTheSixtyFourExceedTheLimit) {

@@ -30,9 +30,13 @@ std::string captured(FILE* stream, F body) {
 }
 
 template <typename F>
-std::string out_of(F body) { return captured(stdout, body); }
+std::string out_of(F body) {
+    return captured(stdout, body);
+}
 template <typename F>
-std::string err_of(F body) { return captured(stderr, body); }
+std::string err_of(F body) {
+    return captured(stderr, body);
+}
 
 // Makes stdin read the given bytes from now on.
 void feed_stdin(const std::string& bytes) {
@@ -48,11 +52,25 @@ void feed_stdin(const std::string& bytes) {
 
 TEST(ConsolePrint, NumbersUseFixedFormats) {
     EXPECT_EQ(out_of([] { qor_println_i64(INT64_MIN); }), "-9223372036854775808\n");
-    EXPECT_EQ(out_of([] { qor_print_i64(42); println(-1); print(7); }), "42-1\n7");
+    EXPECT_EQ(out_of([] {
+                  qor_print_i64(42);
+                  println(-1);
+                  print(7);
+              }),
+              "42-1\n7");
     EXPECT_EQ(out_of([] { qor_println_f64(0.5); }), "0.500000000\n");
     EXPECT_EQ(out_of([] { qor_println_f64(1.0 / 3); }), "0.333333333\n");
-    EXPECT_EQ(out_of([] { print_f64(-0.0); println_f64(1e300 * 1e300); }), "-0.000000000inf\n");
-    EXPECT_EQ(err_of([] { eprint(5); eprintln(-6); eprint_f64(2.5); eprintln_f64(0); }),
+    EXPECT_EQ(out_of([] {
+                  print_f64(-0.0);
+                  println_f64(1e300 * 1e300);
+              }),
+              "-0.000000000inf\n");
+    EXPECT_EQ(err_of([] {
+                  eprint(5);
+                  eprintln(-6);
+                  eprint_f64(2.5);
+                  eprintln_f64(0);
+              }),
               "5-6\n2.5000000000.000000000\n");
 }
 
@@ -65,21 +83,45 @@ TEST(ConsolePrint, PrefixedPrintersGoByLenPlainOnesByNul) {
     QorString* nul = qor_string_new("ab\0cd", 5);
     EXPECT_EQ(out_of([&] { qor_write_stdout(nul); }), std::string("ab\0cd", 5));
     EXPECT_EQ(out_of([&] { qor_print_str(nul); }), "ab");
-    EXPECT_EQ(err_of([&] { eprint_str(&six); eprintln_str(&six); }), "abcdefabcdef\n");
+    EXPECT_EQ(err_of([&] {
+                  eprint_str(&six);
+                  eprintln_str(&six);
+              }),
+              "abcdefabcdef\n");
 }
 
 TEST(ConsolePrint, MissingStringsPrintNothingOrALineFeed) {
     QorString null_data{nullptr, 4, 4};
-    EXPECT_EQ(out_of([&] { qor_print_str(nullptr); print_str(&null_data); }), "");
-    EXPECT_EQ(out_of([&] { qor_println_str(nullptr); println_str(&null_data); }), "\n\n");
-    EXPECT_EQ(err_of([&] { eprint_str(nullptr); eprintln_str(nullptr); }), "\n");
+    EXPECT_EQ(out_of([&] {
+                  qor_print_str(nullptr);
+                  print_str(&null_data);
+              }),
+              "");
+    EXPECT_EQ(out_of([&] {
+                  qor_println_str(nullptr);
+                  println_str(&null_data);
+              }),
+              "\n\n");
+    EXPECT_EQ(err_of([&] {
+                  eprint_str(nullptr);
+                  eprintln_str(nullptr);
+              }),
+              "\n");
     EXPECT_EQ(out_of([] { qor_write_stdout(nullptr); }), "");
-    EXPECT_EQ(out_of([] { qor_puts_cstr(nullptr); puts_cstr("x"); }), "\nx\n");
+    EXPECT_EQ(out_of([] {
+                  qor_puts_cstr(nullptr);
+                  puts_cstr("x");
+              }),
+              "\nx\n");
     EXPECT_EQ(qor_puts_cstr("y"), 0);
 }
 
 TEST(ConsolePrint, PrintCharWritesTheLowByte) {
-    EXPECT_EQ(out_of([] { print_char(321); print_char(10); }), "A\n");
+    EXPECT_EQ(out_of([] {
+                  print_char(321);
+                  print_char(10);
+              }),
+              "A\n");
 }
 
 TEST(ConsoleRead, LinesLoseTheirTrailingLineEnds) {

@@ -17,14 +17,14 @@ inline std::string text_of(const QorString* s) {
 }
 
 // s is a well-formed record (data NUL-terminated at len, cap == len) holding exactly want.
-#define EXPECT_TEXT(s, want)                                             \
-    do {                                                                 \
-        const QorString* qor_s_ = (s);                                   \
-        ASSERT_NE(qor_s_, nullptr);                                      \
-        ASSERT_NE(qor_s_->data, nullptr);                                \
-        EXPECT_EQ(std::string_view(qor_s_->data, qor_s_->len), (want));  \
-        EXPECT_EQ(qor_s_->data[qor_s_->len], '\0');                      \
-        EXPECT_EQ(qor_s_->cap, qor_s_->len);                             \
+#define EXPECT_TEXT(s, want)                                            \
+    do {                                                                \
+        const QorString* qor_s_ = (s);                                  \
+        ASSERT_NE(qor_s_, nullptr);                                     \
+        ASSERT_NE(qor_s_->data, nullptr);                               \
+        EXPECT_EQ(std::string_view(qor_s_->data, qor_s_->len), (want)); \
+        EXPECT_EQ(qor_s_->data[qor_s_->len], '\0');                     \
+        EXPECT_EQ(qor_s_->cap, qor_s_->len);                            \
     } while (0)
 
 // s is a fresh empty string: a record with a readable 1-byte NUL buffer, len 0, cap 0.

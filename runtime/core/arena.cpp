@@ -87,7 +87,8 @@ void free_chain(QorArenaBlock* b) {
 
 // The slow path: a new block at the tail of the list. n is already rounded.
 __attribute__((noinline)) void* alloc_new_block(uint64_t n) {
-    if (g_arena_max_size == 0) g_arena_max_size = qor::parse_arena_limit(getenv("QOR_ARENA_MAX_SIZE"));
+    if (g_arena_max_size == 0)
+        g_arena_max_size = qor::parse_arena_limit(getenv("QOR_ARENA_MAX_SIZE"));
     if (n > UINT64_MAX - kOversizeSlack || g_arena_total_allocated > g_arena_max_size ||
         n > g_arena_max_size - g_arena_total_allocated) {
         limit_exceeded();
