@@ -1,0 +1,293 @@
+// Files and directories: whole-file reading, writing and appending, size and existence queries,
+// deletion, and directory creation, listing and removal. Each call opens and closes its own
+// handles; no handle and no temporary buffer outlives the call, except the reader's buffer,
+// which becomes the result. Paths end at their first NUL; only qor_mkdir reads a path's len.
+#include <dirent.h>
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include "core/internal.h"
+#include "system/read_stream.h"
+
+using qor::is_missing;
+
+namespace {
+
+// First buffer for a stream whose size cannot be taken in advance (pipes, /proc files).
+constexpr size_t kUnknownSizeFirstBuffer = 4096;
+constexpr size_t kListFirstBuffer = 1024;
+constexpr size_t kTranslateChunk = 4096;
+constexpr mode_t kDirMode = 0755;
+constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
+
+// Asks for transparent huge pages over the 2 MiB-aligned middle of a fresh buffer. A large read
+// otherwise takes one page fault per 4 KiB of new memory, which costs more than the copy itself.
+// Only a hint: the bytes are the same whether or not the kernel follows it.
+void hint_huge_pages(char* data, size_t size) {
+    auto base = reinterpret_cast<uintptr_t>(data);
+    uintptr_t first = (base + kHugePage - 1) & ~(kHugePage - 1);
+    uintptr_t last = (base + size) & ~(kHugePage - 1);
+    if (last <= first) return;
+    madvise(data + (first - base), last - first, MADV_HUGEPAGE);
+}
+
+// Doubles the buffer behind r; false (r unchanged) when the size would overflow or realloc fails.
+bool grow(qor::DrainedBytes* r) {
+    if (r->size > SIZE_MAX / 2) return false;
+    auto* bigger = static_cast<char*>(realloc(r->data, r->size * 2));
+    if (bigger == nullptr) return false;
+    r->data = bigger;
+    r->size *= 2;
+    hint_huge_pages(r->data, r->size);
+    return true;
+}
+
+// The size a regular file reports, as the first guess for its reader; 0 (unknown) for
+// anything else: pipes, devices, and directories, whose seek positions are not sizes.
+int64_t reported_size(FILE* f) {
+    struct stat st;
+    if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+    return static_cast<int64_t>(st.st_size);
+}
+
+// Closes a file that was written to; a failed write or a failed close (which may be the
+// moment buffered bytes reach the disk) both make the result -1.
+int64_t finish_write(FILE* f, bool written) {
+    bool closed = fclose(f) == 0;
+    return written && closed ? 0 : -1;
+}
+
+bool can_write(const QorString* path, const QorString* data) {
+    return !is_missing(path) && !is_missing(data) && data->len >= 0;
+}
+
+bool stat_is_dir(const char* path) {
+    struct stat st;
+    return stat(path, &st) == 0 && (st.st_mode & S_IFMT) == S_IFDIR;
+}
+
+bool is_dot_or_dotdot(const char* name) {
+    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+}  // namespace
+
+QorString* qor::wrap_buffer(char* data, int64_t len, int64_t cap) {
+    auto* s = static_cast<QorString*>(qor_alloc(sizeof(QorString)));
+    s->data = data;
+    s->len = len;
+    s->cap = cap;
+    return s;
+}
+
+qor::DrainedBytes qor::drain_stream(FILE* f, size_t first_size) {
+    DrainedBytes r{nullptr, 0, first_size == 0 ? 1 : first_size, true};
+    r.data = static_cast<char*>(malloc(r.size));
+    if (r.data == nullptr) return r;
+    hint_huge_pages(r.data, r.size);
+    for (;;) {
+        size_t room = r.size - 1 - r.len;
+        if (room > 0) {
+            size_t got = fread(r.data + r.len, 1, room, f);
+            r.len += got;
+            if (got < room) {
+                if (ferror(f) && errno == EINTR) {
+                    clearerr(f);
+                    continue;
+                }
+                r.complete = !ferror(f);
+                break;
+            }
+        }
+        // The buffer is full: grow it only once another byte is known to follow.
+        int c = fgetc(f);
+        if (c == EOF) {
+            r.complete = !ferror(f);
+            break;
+        }
+        if (!grow(&r)) {
+            r.complete = false;
+            break;
+        }
+        r.data[r.len++] = static_cast<char>(c);
+    }
+    r.data[r.len] = '\0';
+    return r;
+}
+
+// len counts every byte read, NULs included. The reported size only sizes the first buffer, so
+// a file whose size is wrong (/proc files, pipes) still reads to its end. A read error or a
+// file that cannot be held whole gives the fresh empty string, never a silently shortened text.
+extern "C" QOR_API QorString* qor_read_file(const QorString* path) {
+    if (is_missing(path)) return qor::fresh_empty_string();
+    FILE* f = fopen(path->data, "rb");
+    if (f == nullptr) return qor::fresh_empty_string();
+    int64_t size = reported_size(f);
+    size_t first = size > 0 ? static_cast<size_t>(size) + 1 : kUnknownSizeFirstBuffer;
+    qor::DrainedBytes bytes = qor::drain_stream(f, first);
+    fclose(f);
+    if (bytes.data == nullptr) return qor::fresh_empty_string();
+    if (!bytes.complete) {
+        free(bytes.data);
+        return qor::fresh_empty_string();
+    }
+    auto n = static_cast<int64_t>(bytes.len);
+    return qor::wrap_buffer(bytes.data, n, n);
+}
+
+// A missing path or data, or a negative len, is refused before the file is opened.
+extern "C" QOR_API int64_t qor_write_file(const QorString* path, const QorString* data) {
+    if (!can_write(path, data)) return -1;
+    FILE* f = fopen(path->data, "wb");
+    if (f == nullptr) return -1;
+    auto n = static_cast<size_t>(data->len);
+    return finish_write(f, fwrite(data->data, 1, n, f) == n);
+}
+
+// Translates in chunks so the file sees the same bytes as one fputc per byte would give.
+extern "C" QOR_API int64_t qor_write_file_newlines(const QorString* path, const QorString* data) {
+    if (!can_write(path, data)) return -1;
+    FILE* f = fopen(path->data, "wb");
+    if (f == nullptr) return -1;
+    char chunk[kTranslateChunk];
+    bool written = true;
+    for (int64_t done = 0; done < data->len && written;) {
+        size_t n = static_cast<size_t>(data->len - done);
+        if (n > kTranslateChunk) n = kTranslateChunk;
+        for (size_t i = 0; i < n; i++) {
+            char c = data->data[done + static_cast<int64_t>(i)];
+            chunk[i] = c == '\x1f' ? '\n' : c;
+        }
+        written = fwrite(chunk, 1, n, f) == n;
+        done += static_cast<int64_t>(n);
+    }
+    return finish_write(f, written);
+}
+
+extern "C" QOR_API int64_t qor_append_file(const char* path, const char* text) {
+    if (path == nullptr || text == nullptr) return -1;
+    FILE* f = fopen(path, "ab");
+    if (f == nullptr) return -1;
+    size_t n = strlen(text);
+    return finish_write(f, fwrite(text, 1, n, f) == n);
+}
+
+// The position of a seek to the end of the file opened for reading. A directory opens too, but
+// its end position is no size (ext4 reports INT64_MAX), so it gives -1.
+extern "C" QOR_API int64_t qor_file_size(const char* path) {
+    if (path == nullptr) return -1;
+    FILE* f = fopen(path, "rb");
+    if (f == nullptr) return -1;
+    struct stat st;
+    bool sized = fstat(fileno(f), &st) == 0 && !S_ISDIR(st.st_mode);
+    int64_t size = sized && fseeko(f, 0, SEEK_END) == 0 ? static_cast<int64_t>(ftello(f)) : -1;
+    fclose(f);
+    return size;
+}
+
+// The plain twin takes a record, so it cannot share the prefixed body.
+extern "C" QOR_API int64_t file_size(const QorString* path) {
+    if (is_missing(path)) return -1;
+    return qor_file_size(path->data);
+}
+
+extern "C" QOR_API int64_t qor_file_exists_cstr(const char* path) {
+    if (path == nullptr) return 0;
+    struct stat st;
+    return stat(path, &st) == 0;
+}
+
+extern "C" QOR_API int64_t qor_file_exists(const QorString* path) {
+    if (is_missing(path)) return 0;
+    return qor_file_exists_cstr(path->data);
+}
+
+// remove: a file, or a directory that is empty.
+extern "C" QOR_API int64_t qor_delete_file(const QorString* path) {
+    if (is_missing(path)) return -1;
+    return remove(path->data) == 0 ? 0 : -1;
+}
+
+extern "C" QOR_API int64_t qor_is_dir(const QorString* path) {
+    if (is_missing(path)) return 0;
+    return stat_is_dir(path->data);
+}
+
+// Calls mkdir on every prefix that ends before a '/', a '\\' or a NUL, then on the whole path,
+// ignoring each result (existing parents are fine); position 0 is never a cut, so a leading
+// '/' makes no empty prefix. Success is judged afterwards: the path must now be a directory.
+extern "C" QOR_API int64_t qor_mkdir(const QorString* path) {
+    if (is_missing(path) || path->len <= 0) return -1;
+    auto n = static_cast<size_t>(path->len);
+    auto* buffer = static_cast<char*>(malloc(n + 1));
+    if (buffer == nullptr) return -1;
+    memcpy(buffer, path->data, n);
+    buffer[n] = '\0';
+    for (size_t i = 1; i <= n; i++) {
+        char c = buffer[i];
+        if (c != '\0' && c != '/' && c != '\\') continue;
+        buffer[i] = '\0';
+        mkdir(buffer, kDirMode);
+        buffer[i] = c;
+    }
+    free(buffer);
+    return stat_is_dir(path->data) ? 0 : -1;
+}
+
+extern "C" QOR_API QorString* qor_readdir(const QorString* path) {
+    if (is_missing(path)) return qor::fresh_empty_string();
+    DIR* dir = opendir(path->data);
+    if (dir == nullptr) return qor::fresh_empty_string();
+    size_t size = kListFirstBuffer;
+    auto* text = static_cast<char*>(malloc(size));
+    if (text == nullptr) {
+        closedir(dir);
+        return qor::fresh_empty_string();
+    }
+    size_t len = 0;
+    while (const dirent* entry = readdir(dir)) {
+        if (is_dot_or_dotdot(entry->d_name)) continue;
+        size_t n = strlen(entry->d_name);
+        while (len + n + 1 >= size) {
+            auto* bigger = static_cast<char*>(realloc(text, size * 2));
+            if (bigger == nullptr) {
+                free(text);
+                closedir(dir);
+                return qor::fresh_empty_string();
+            }
+            text = bigger;
+            size *= 2;
+        }
+        memcpy(text + len, entry->d_name, n);
+        text[len + n] = '\n';
+        len += n + 1;
+    }
+    closedir(dir);
+    if (len > 0) len--;  // the line feed after the last name
+    QorString* s = qor::make_string(text, static_cast<int64_t>(len));
+    free(text);
+    return s;
+}
+
+extern "C" QOR_API int64_t qor_rmdir(const QorString* path) {
+    if (is_missing(path)) return -1;
+    return rmdir(path->data) == 0 ? 0 : -1;
+}
+
+QOR_PLAIN_ALIAS(read_file, qor_read_file);
+QOR_PLAIN_ALIAS(write_file, qor_write_file);
+QOR_PLAIN_ALIAS(write_file_newlines, qor_write_file_newlines);
+QOR_PLAIN_ALIAS(file_exists, qor_file_exists);
+QOR_PLAIN_ALIAS(file_exists_cstr, qor_file_exists_cstr);
+QOR_PLAIN_ALIAS(qor_remove_file, qor_delete_file);
+QOR_PLAIN_ALIAS(delete_file, qor_delete_file);
+QOR_PLAIN_ALIAS(remove_file, qor_delete_file);
+QOR_PLAIN_ALIAS(is_dir, qor_is_dir);
+QOR_PLAIN_ALIAS(make_dir, qor_mkdir);
+QOR_PLAIN_ALIAS(list_dir, qor_readdir);
+QOR_PLAIN_ALIAS(remove_dir, qor_rmdir);
