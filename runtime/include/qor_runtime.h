@@ -854,12 +854,14 @@ QOR_API QorVec* str_hashmap_keys(const QorStrHashMap* map);
 /* ==== BEGIN string map (runtime/collections/string_map.cpp) ==== */
 
 /* One entry of the string map: the map's own NUL-terminated copy of the key, its value, the
- * next node of the bucket, and the key's byte length (keys may hold NUL bytes). */
+ * next node of the bucket, the key's byte length (keys may hold NUL bytes) and the key's
+ * FNV-1a hash (kept so that growth relinks nodes without rehashing their keys). */
 typedef struct QorStrMapNode {
     char* key;
     int64_t value;
     struct QorStrMapNode* next;
     int64_t key_len;
+    uint64_t hash;
 } QorStrMapNode;
 
 /* Separate chaining over 64 * 2^k buckets (FNV-1a modulo bucket_count); the bucket array

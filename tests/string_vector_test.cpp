@@ -1,0 +1,245 @@
+// String vectors: the pool's handles and growth, element access, joining, sorting, and the three
+// splitters with their exact pieces.
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+// The pool's counters, read to see its growth points.
+extern "C" int64_t g_svec_pool_len;
+extern "C" int64_t g_svec_pool_cap;
+
+namespace {
+
+using Pieces = std::vector<std::string>;
+
+QorString* S(const char* text) { return qor_string_from_cstr(text); }
+QorString* B(std::string_view bytes) {
+    return qor_string_new(bytes.data(), static_cast<int64_t>(bytes.size()));
+}
+
+// The texts of a string vector's elements; every element must be a well-formed fresh record.
+Pieces pieces_of(int64_t handle) {
+    Pieces out;
+    for (int64_t i = 0; i < qor_svec_len(handle); i++) {
+        QorString* s = qor_svec_get(handle, i);
+        EXPECT_NE(s, nullptr);
+        if (s == nullptr) continue;
+        EXPECT_EQ(s->data[s->len], '\0');
+        EXPECT_EQ(s->cap, s->len);
+        out.push_back(text_of(s));
+    }
+    return out;
+}
+
+int64_t svec_of(std::initializer_list<const char*> texts) {
+    int64_t h = qor_svec_new();
+    for (const char* t : texts) qor_svec_push(h, t == nullptr ? nullptr : S(t));
+    return h;
+}
+
+}  // namespace
+
+TEST(StrVecPool, HandlesAreSequentialAndSurvivePoolGrowth) {
+    int64_t first = qor_svec_new();
+    EXPECT_EQ(first, g_svec_pool_len - 1);
+    EXPECT_EQ(qor_svec_new(), first + 1);
+    qor_svec_push(first, S("kept"));
+    // The pool starts at 16 records and doubles; fill it up and make one more.
+    while (g_svec_pool_len < g_svec_pool_cap) qor_svec_new();
+    int64_t cap = g_svec_pool_cap;
+    EXPECT_EQ(cap % 16, 0);
+    EXPECT_EQ(cap & (cap - 1), 0);
+    int64_t next = qor_svec_new();
+    EXPECT_EQ(next, cap);
+    EXPECT_EQ(g_svec_pool_cap, cap * 2);
+    EXPECT_EQ(qor_svec_len(next), 0);
+    EXPECT_EQ(pieces_of(first), Pieces{"kept"});
+}
+
+// Run in a child process, whose pool is untouched: handles start at 0 and the seventeenth
+// vector takes the pool from 16 records to 32.
+TEST(StrVecPoolDeathTest, FreshPoolStartsAtZeroAndGrowsAtTheSeventeenth) {
+    auto check = [] {
+        bool ok = g_svec_pool_cap == 0 && qor_svec_new() == 0 && g_svec_pool_cap == 16;
+        for (int64_t want = 1; want < 16; want++) ok = ok && qor_svec_new() == want;
+        ok = ok && g_svec_pool_cap == 16 && qor_svec_new() == 16 && g_svec_pool_cap == 32;
+        exit(ok ? 0 : 1);
+    };
+    EXPECT_EXIT(check(), testing::ExitedWithCode(0), "");
+}
+
+TEST(StrVecPool, InvalidHandlesGiveNeutralResults) {
+    int64_t unissued = g_svec_pool_len + 5;
+    QorString* a = S("a");
+    for (int64_t h : {int64_t{-1}, unissued}) {
+        EXPECT_EQ(qor_svec_push(h, a), -1);
+        EXPECT_EQ(qor_svec_len(h), 0);
+        EXPECT_EQ(qor_svec_get(h, 0), nullptr);
+        EXPECT_EQ(qor_svec_free(h), 0);
+        EXPECT_EQ(qor_svec_clear(h), 0);
+        EXPECT_FRESH_EMPTY(qor_svec_join(h, S(",")));
+        EXPECT_EQ(qor_svec_index_of(h, a), -1);
+        EXPECT_EQ(qor_svec_contains(h, a), 0);
+        EXPECT_EQ(qor_svec_sort(h), 0);
+        EXPECT_EQ(qor_svec_remove(h, 0), 0);
+    }
+    // Nothing above issued the handle.
+    EXPECT_EQ(qor_svec_len(unissued), 0);
+    EXPECT_LT(g_svec_pool_len, unissued);
+}
+
+TEST(StrVec, PushGrowsPastEightAndFreeKeepsTheHandle) {
+    int64_t h = qor_svec_new();
+    std::vector<QorString*> pushed;
+    for (int i = 0; i < 20; i++) {
+        pushed.push_back(i == 3 ? nullptr : S(std::to_string(i).c_str()));
+        ASSERT_EQ(qor_svec_push(h, pushed.back()), 0);
+    }
+    ASSERT_EQ(qor_svec_len(h), 20);
+    for (int i = 0; i < 20; i++) EXPECT_EQ(qor_svec_get(h, i), pushed[i]);
+    EXPECT_EQ(qor_svec_get(h, -1), nullptr);
+    EXPECT_EQ(qor_svec_get(h, 20), nullptr);
+
+    qor_svec_clear(h);
+    EXPECT_EQ(qor_svec_len(h), 0);
+    EXPECT_EQ(qor_svec_get(h, 0), nullptr);
+    qor_svec_push(h, pushed[0]);
+    EXPECT_EQ(qor_svec_get(h, 0), pushed[0]);
+
+    qor_svec_free(h);
+    EXPECT_EQ(qor_svec_len(h), 0);
+    EXPECT_EQ(qor_svec_push(h, pushed[1]), 0);
+    EXPECT_EQ(qor_svec_get(h, 0), pushed[1]);
+    qor_svec_free(h);
+    qor_svec_free(h);
+}
+
+TEST(StrVec, RemoveShiftsLaterElementsLeft) {
+    int64_t h = svec_of({"a", "b", "c"});
+    EXPECT_EQ(qor_svec_remove(h, 3), 0);
+    EXPECT_EQ(qor_svec_remove(h, -1), 0);
+    EXPECT_EQ(qor_svec_remove(h, 0), 1);
+    EXPECT_EQ(pieces_of(h), (Pieces{"b", "c"}));
+    EXPECT_EQ(qor_svec_remove(h, 1), 1);
+    EXPECT_EQ(pieces_of(h), Pieces{"b"});
+}
+
+TEST(StrVec, JoinKeepsSeparatorsAroundNullElements) {
+    EXPECT_TEXT(qor_svec_join(svec_of({"a", "b", "c"}), S(", ")), "a, b, c");
+    EXPECT_TEXT(qor_svec_join(svec_of({"a", "b", "c"}), nullptr), "abc");
+    EXPECT_TEXT(qor_svec_join(svec_of({"a", nullptr, "b"}), S(",")), "a,,b");
+    EXPECT_TEXT(qor_svec_join(svec_of({nullptr, "x", nullptr}), S("--")), "--x--");
+    EXPECT_TEXT(qor_svec_join(svec_of({"only"}), S(",")), "only");
+    EXPECT_TEXT(qor_svec_join(svec_of({"", ""}), S(",")), ",");
+    EXPECT_FRESH_EMPTY(qor_svec_join(qor_svec_new(), S(",")));
+    int64_t nul = qor_svec_new();
+    qor_svec_push(nul, B(std::string_view("a\0b", 3)));
+    qor_svec_push(nul, S("c"));
+    EXPECT_TEXT(qor_svec_join(nul, B(std::string_view("\0", 1))), std::string_view("a\0b\0c", 5));
+}
+
+TEST(StrVec, SortPutsNullsFirstThenBytesThenShorter) {
+    int64_t h = svec_of({"c", "ba", nullptr, "b", "\xff", "", "B", nullptr});
+    EXPECT_EQ(qor_svec_sort(h), 0);
+    EXPECT_EQ(qor_svec_get(h, 0), nullptr);
+    EXPECT_EQ(qor_svec_get(h, 1), nullptr);
+    qor_svec_remove(h, 0);
+    qor_svec_remove(h, 0);
+    EXPECT_EQ(pieces_of(h), (Pieces{"", "B", "b", "ba", "c", "\xff"}));
+}
+
+TEST(StrVec, IndexOfMatchesBytesInOtherRecords) {
+    int64_t h = svec_of({nullptr, "x", "", "x"});
+    EXPECT_EQ(qor_svec_index_of(h, S("x")), 1);
+    EXPECT_EQ(qor_svec_index_of(h, S("")), 2);
+    EXPECT_EQ(qor_svec_index_of(h, S("xx")), -1);
+    EXPECT_EQ(qor_svec_index_of(h, nullptr), -1);
+    EXPECT_EQ(qor_svec_contains(h, S("x")), 1);
+    EXPECT_EQ(qor_svec_contains(h, S("y")), 0);
+    EXPECT_EQ(qor_svec_contains(h, nullptr), 0);
+}
+
+// Unlike the text splitter, a final separator adds no empty piece and an empty separator
+// splits into single bytes.
+TEST(StrSplit, PiecesBetweenSeparators) {
+    struct Case {
+        const char* text;
+        const char* sep;
+        Pieces want;
+    };
+    const Case cases[] = {
+        {"a,b,c", ",", {"a", "b", "c"}},
+        {"a,b,", ",", {"a", "b"}},
+        {",a", ",", {"", "a"}},
+        {"a,,b", ",", {"a", "", "b"}},
+        {",", ",", {""}},
+        {",,", ",", {"", ""}},
+        {"abc", ",", {"abc"}},
+        {"abc", "", {"a", "b", "c"}},
+        {"abc", nullptr, {"a", "b", "c"}},
+        {"ab", "abc", {"ab"}},
+        {"a::b::", "::", {"a", "b"}},
+        {"aaab", "aab", {"a"}},
+        {"x<>y<z>", "<>", {"x", "y<z>"}},
+    };
+    for (const Case& c : cases) {
+        int64_t h = qor_str_split(S(c.text), c.sep == nullptr ? nullptr : S(c.sep));
+        ASSERT_GE(h, 0);
+        EXPECT_EQ(pieces_of(h), c.want) << "'" << c.text << "' by '" << (c.sep ? c.sep : "null");
+    }
+    int64_t nul = qor_str_split(B(std::string_view("a\0b,c", 5)), S(","));
+    EXPECT_EQ(pieces_of(nul), (Pieces{std::string("a\0b", 3), "c"}));
+}
+
+TEST(StrSplit, EmptyOrMissingTextGivesAnEmptyVector) {
+    for (QorString* text : {S(""), static_cast<QorString*>(nullptr)}) {
+        int64_t h = qor_str_split(text, S(","));
+        EXPECT_GE(h, 0);
+        EXPECT_EQ(qor_svec_len(h), 0);
+        h = qor_str_split_whitespace(text);
+        EXPECT_GE(h, 0);
+        EXPECT_EQ(qor_svec_len(h), 0);
+        h = qor_str_lines(text);
+        EXPECT_GE(h, 0);
+        EXPECT_EQ(qor_svec_len(h), 0);
+    }
+}
+
+TEST(StrSplit, WhitespaceIsTabLineFeedReturnAndSpaceOnly) {
+    EXPECT_EQ(pieces_of(qor_str_split_whitespace(S("  a\tb\n"))), (Pieces{"a", "b"}));
+    EXPECT_EQ(pieces_of(qor_str_split_whitespace(S("one\r\n two"))), (Pieces{"one", "two"}));
+    EXPECT_EQ(pieces_of(qor_str_split_whitespace(S("a\vb c\fd"))), (Pieces{"a\vb", "c\fd"}));
+    EXPECT_EQ(pieces_of(qor_str_split_whitespace(S(" \t\r\n "))), Pieces{});
+}
+
+TEST(StrSplit, LinesDropOneCarriageReturnAndNoFinalEmptyLine) {
+    EXPECT_EQ(pieces_of(qor_str_lines(S("a\nb\n"))), (Pieces{"a", "b"}));
+    EXPECT_EQ(pieces_of(qor_str_lines(S("a\r\nb"))), (Pieces{"a", "b"}));
+    EXPECT_EQ(pieces_of(qor_str_lines(S("a\n\nb"))), (Pieces{"a", "", "b"}));
+    EXPECT_EQ(pieces_of(qor_str_lines(S("a\r"))), Pieces{"a"});
+    EXPECT_EQ(pieces_of(qor_str_lines(S("\n"))), Pieces{""});
+    EXPECT_EQ(pieces_of(qor_str_lines(S("\r\r\n\r"))), (Pieces{"\r", ""}));
+    EXPECT_EQ(pieces_of(qor_str_lines(S("\n\n"))), (Pieces{"", ""}));
+}
+
+// The key listings hold the map's own key pointers, in the slot order of str_hashmap_keys.
+TEST(StrHashMapKeys, ListSlotOrderAndSortedOrder) {
+    QorStrHashMap* m = qor_str_hashmap_new();
+    for (const char* k : {"pear", "apple", "fig", "banana", "cherry"}) {
+        qor_str_hashmap_insert(m, S(k), 1);
+    }
+    qor_str_hashmap_remove(m, S("fig"));
+    QorVec* by_slot = str_hashmap_keys(m);
+    int64_t h = qor_str_hashmap_keys(m);
+    ASSERT_EQ(qor_svec_len(h), 4);
+    for (int64_t i = 0; i < 4; i++) {
+        EXPECT_EQ(by_slot->items[i], reinterpret_cast<int64_t>(qor_svec_get(h, i)));
+    }
+    int64_t sorted = qor_str_hashmap_sorted_keys(m);
+    EXPECT_EQ(pieces_of(sorted), (Pieces{"apple", "banana", "cherry", "pear"}));
+    EXPECT_EQ(qor_svec_len(qor_str_hashmap_keys(nullptr)), 0);
+    EXPECT_GE(qor_str_hashmap_sorted_keys(nullptr), 0);
+    qor_vec_free(by_slot);
+    qor_str_hashmap_free(m);
+}
