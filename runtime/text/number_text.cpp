@@ -1,0 +1,147 @@
+// Numbers, booleans and characters turned into text, and text read back into numbers.
+// Every text made here is a byte buffer from qor_alloc taken first, holding the text and a NUL,
+// then a record whose len = cap = the bytes before the first NUL. Fixed-size buffers are
+// larger than their text; the bytes after the NUL mean nothing.
+#include <stdlib.h>
+
+#include "core/internal.h"
+#include "text/number_format.h"
+
+namespace numfmt = qor::numfmt;
+
+namespace {
+
+char* take_buffer(size_t size) { return static_cast<char*>(qor_alloc(size)); }
+
+// Ends the text at n (which must be the first NUL) and wraps buf in a new record.
+QorString* finish(char* buf, size_t n) {
+    buf[n] = '\0';
+    auto* s = static_cast<QorString*>(qor_alloc(sizeof(QorString)));
+    s->data = buf;
+    s->len = static_cast<int64_t>(n);
+    s->cap = static_cast<int64_t>(n);
+    return s;
+}
+
+// Digits of v (read as unsigned) in base, in a buffer of exactly their length and a NUL.
+QorString* unsigned_digits_exact(int64_t v, int base) {
+    char local[numfmt::kBinaryDigitsMax];
+    size_t n = numfmt::write_unsigned(local, sizeof local, static_cast<uint64_t>(v), base);
+    char* buf = take_buffer(n + 1);
+    memcpy(buf, local, n);
+    return finish(buf, n);
+}
+
+}  // namespace
+
+// "%ld" in a 21-byte buffer.
+extern "C" QOR_API QorString* qor_int_to_string(int64_t v) {
+    char* buf = take_buffer(numfmt::kDecimalMax + 1);
+    return finish(buf, numfmt::write_decimal(buf, v));
+}
+
+// "%lx" of the bit pattern: -1 gives sixteen 'f'.
+extern "C" QOR_API QorString* qor_int_to_hex(int64_t v) { return unsigned_digits_exact(v, 16); }
+
+// Sign and magnitude, in a 20-byte buffer: "-0x8000000000000000" for INT64_MIN.
+extern "C" QOR_API QorString* qor_to_hex(int64_t v) {
+    constexpr size_t kSize = 3 + numfmt::kHexDigitsMax + 1;
+    char* buf = take_buffer(kSize);
+    return finish(buf, numfmt::write_signed_with_prefix(buf, kSize, v, 16, 'x'));
+}
+
+// Sign and magnitude, in a 26-byte buffer: "-0o1000000000000000000000" for INT64_MIN.
+extern "C" QOR_API QorString* qor_to_octal(int64_t v) {
+    constexpr size_t kSize = 3 + numfmt::kOctalDigitsMax + 1;
+    char* buf = take_buffer(kSize);
+    return finish(buf, numfmt::write_signed_with_prefix(buf, kSize, v, 8, 'o'));
+}
+
+// Binary digits of the bit pattern; negatives give 64 digits.
+extern "C" QOR_API QorString* qor_int_to_bin(int64_t v) { return unsigned_digits_exact(v, 2); }
+
+// "0b" and the binary digits of the bit pattern, in a 67-byte buffer whatever the value.
+extern "C" QOR_API QorString* qor_to_binary(int64_t v) {
+    constexpr size_t kSize = 2 + numfmt::kBinaryDigitsMax + 1;
+    char* buf = take_buffer(kSize);
+    buf[0] = '0';
+    buf[1] = 'b';
+    return finish(buf, 2 + numfmt::write_unsigned(buf + 2, kSize - 2, static_cast<uint64_t>(v), 2));
+}
+
+// Only the low 8 bits count: 256 gives "false".
+extern "C" QOR_API QorString* qor_bool_to_string(int64_t b) {
+    bool truth = static_cast<uint8_t>(b) != 0;
+    const char* text = truth ? "true" : "false";
+    size_t n = truth ? 4 : 5;
+    char* buf = take_buffer(n + 1);
+    memcpy(buf, text, n);
+    return finish(buf, n);
+}
+
+// "%.9g" in a 32-byte buffer; "-0", "inf", "-inf", "nan" and "-nan" as printf writes them.
+extern "C" QOR_API QorString* qor_f64_to_string(double x) {
+    char* buf = take_buffer(numfmt::kGeneralMax);
+    return finish(buf, numfmt::write_general(buf, x));
+}
+
+// One byte, the low 8 bits of code, in a 2-byte buffer; a 0 byte gives len 0.
+extern "C" QOR_API QorString* qor_chr(int64_t code) {
+    char* buf = take_buffer(2);
+    buf[0] = static_cast<char>(code);
+    return finish(buf, buf[0] == '\0' ? 0 : 1);
+}
+
+// The low 32 bits as UTF-8 in a 5-byte qor_alloc buffer, without a record. Nothing is
+// validated: every value up to 127 as a signed number (negatives too) is one byte, surrogates
+// encode like other three-byte values, and values past 0x10FFFF give four bytes. 0 gives "".
+extern "C" QOR_API char* qor_char_to_string(int64_t code) {
+    auto c = static_cast<uint32_t>(code);
+    auto* out = reinterpret_cast<unsigned char*>(take_buffer(5));
+    unsigned char* p = out;
+    if (static_cast<int32_t>(c) <= 127) {
+        *p++ = static_cast<unsigned char>(c);
+    } else if (c <= 0x7FF) {
+        *p++ = static_cast<unsigned char>(0xC0 | (c >> 6));
+        *p++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
+    } else if (c <= 0xFFFF) {
+        *p++ = static_cast<unsigned char>(0xE0 | (c >> 12));
+        *p++ = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+        *p++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
+    } else {
+        *p++ = static_cast<unsigned char>(0xF0 | (c >> 18));
+        *p++ = static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F));
+        *p++ = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+        *p++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
+    }
+    *p = '\0';
+    return reinterpret_cast<char*>(out);
+}
+
+// The prefixed twin reads NUL-terminated text; the plain twin below reads a string record.
+extern "C" QOR_API int64_t qor_ord(const char* text) {
+    if (text == nullptr) return 0;
+    return static_cast<unsigned char>(text[0]);
+}
+
+extern "C" QOR_API int64_t ord(const QorString* s) {
+    if (qor::is_missing(s) || s->len <= 0) return 0;
+    return static_cast<unsigned char>(s->data[0]);
+}
+
+// Reads data up to its first NUL, not len bytes: base 10 only, saturating at the 64-bit ends.
+extern "C" QOR_API int64_t qor_parse_int(const QorString* s) {
+    if (qor::is_missing(s)) return 0;
+    return strtol(s->data, nullptr, 10);
+}
+
+// Reads data up to its first NUL: decimal and hexadecimal forms, inf and nan in any case.
+extern "C" QOR_API double qor_parse_f64(const QorString* s) {
+    if (qor::is_missing(s)) return 0.0;
+    return strtod(s->data, nullptr);
+}
+
+QOR_PLAIN_ALIAS(qor_fast_i2s, qor_int_to_string);
+QOR_PLAIN_ALIAS(int_to_string, qor_int_to_string);
+QOR_PLAIN_ALIAS(chr, qor_chr);
+QOR_PLAIN_ALIAS(char_to_string, qor_chr);

@@ -1,0 +1,266 @@
+// The string builder: a growable byte buffer on the process heap (malloc, realloc, free),
+// untouched by the arena, that compiled code appends to and finally copies into a string.
+// Invariants after every operation: data is not NULL, len < cap and data[len] == 0, so the
+// content always reads as NUL-terminated text; cap is the initial capacity times a power of 2.
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <cstddef>
+
+#include "core/internal.h"
+#include "text/number_format.h"
+
+static_assert(sizeof(QorStringBuilder) == 24);
+static_assert(offsetof(QorStringBuilder, data) == 0);
+static_assert(offsetof(QorStringBuilder, len) == 8);
+static_assert(offsetof(QorStringBuilder, cap) == 16);
+
+namespace numfmt = qor::numfmt;
+
+namespace {
+
+constexpr int64_t kDefaultCapacity = 1024;
+constexpr int64_t kSmallCapacity = 64;
+
+// Doubles cap while len + k >= cap, so k bytes and the closing NUL fit; reallocates only when
+// cap changed. The one growth rule for every append.
+void make_room(QorStringBuilder* sb, int64_t k) {
+    int64_t cap = sb->cap;
+    while (sb->len + k >= cap) cap *= 2;
+    if (cap == sb->cap) return;
+    sb->data = static_cast<char*>(realloc(sb->data, static_cast<size_t>(cap)));
+    sb->cap = cap;
+}
+
+// The offset of p in the builder's buffer, or -1 when p lies outside it. The source of an
+// append may be the builder itself (its record reads as a string), and growing moves the
+// buffer under it, so such a source is followed by its offset rather than its address.
+int64_t offset_in_buffer(const QorStringBuilder* sb, const char* p) {
+    auto at = reinterpret_cast<uintptr_t>(p);
+    auto base = reinterpret_cast<uintptr_t>(sb->data);
+    if (at < base || at - base >= static_cast<uint64_t>(sb->cap)) return -1;
+    return static_cast<int64_t>(at - base);
+}
+
+// Appends n > 0 bytes and the closing NUL; returns the new len.
+int64_t append(QorStringBuilder* sb, const char* bytes, int64_t n) {
+    int64_t own = offset_in_buffer(sb, bytes);
+    make_room(sb, n);
+    if (own >= 0) {
+        memmove(sb->data + sb->len, sb->data + own, static_cast<size_t>(n));
+    } else {
+        memcpy(sb->data + sb->len, bytes, static_cast<size_t>(n));
+    }
+    sb->len += n;
+    sb->data[sb->len] = '\0';
+    return sb->len;
+}
+
+QorStringBuilder* new_builder(int64_t cap) {
+    auto* sb = static_cast<QorStringBuilder*>(malloc(sizeof(QorStringBuilder)));
+    sb->data = static_cast<char*>(malloc(static_cast<size_t>(cap)));
+    sb->data[0] = '\0';
+    sb->len = 0;
+    sb->cap = cap;
+    return sb;
+}
+
+// Appends one byte without the closing NUL; the escaping appends close once at the end.
+void put_byte(QorStringBuilder* sb, char byte) { sb->data[sb->len++] = byte; }
+
+// The letter that follows the backslash in the prefixed escaping append, or 0 when c passes
+// through unchanged.
+char escape_letter(char c) {
+    switch (c) {
+        case '\t':
+            return 't';
+        case '\n':
+            return 'n';
+        case '\r':
+            return 'r';
+        case '"':
+            return '"';
+        case '\\':
+            return '\\';
+        default:
+            return '\0';
+    }
+}
+
+// Hands each byte of s to emit, which makes its own room and appends without the closing NUL,
+// then closes the content; the frame of both escaping appends. s may be the builder itself.
+template <typename Emit>
+int64_t for_each_byte(QorStringBuilder* sb, const QorString* s, Emit emit) {
+    if (sb == nullptr || qor::is_missing(s)) return 0;
+    int64_t n = s->len;
+    if (n <= 0) return sb->len;
+    int64_t own = offset_in_buffer(sb, s->data);
+    for (int64_t i = 0; i < n; i++) emit(sb, own >= 0 ? sb->data[own + i] : s->data[i]);
+    sb->data[sb->len] = '\0';
+    return sb->len;
+}
+
+}  // namespace
+
+extern "C" QOR_API QorStringBuilder* qor_sb_new(void) { return new_builder(kDefaultCapacity); }
+
+extern "C" QOR_API QorStringBuilder* qor_sb_with_capacity(int64_t n) {
+    return new_builder(n > 0 ? n : kSmallCapacity);
+}
+
+extern "C" QOR_API int64_t qor_sb_push(QorStringBuilder* sb, const QorString* s) {
+    if (sb == nullptr || qor::is_missing(s)) return 0;
+    if (s->len <= 0) return sb->len;
+    return append(sb, s->data, s->len);
+}
+
+// Bytes [max(start, 0), min(end, len)) of s; start >= end is refused before clamping.
+extern "C" QOR_API int64_t qor_sb_push_range(QorStringBuilder* sb, const QorString* s,
+                                             int64_t start, int64_t end) {
+    if (s == nullptr || start >= end || sb == nullptr || s->data == nullptr) return 0;
+    int64_t from = start > 0 ? start : 0;
+    int64_t to = end < s->len ? end : s->len;
+    if (to <= from) return sb->len;
+    return append(sb, s->data + from, to - from);
+}
+
+// The low 8 bits; a 0 byte is content too and counts in len.
+extern "C" QOR_API int64_t qor_sb_push_char(QorStringBuilder* sb, int64_t code) {
+    if (sb == nullptr) return 0;
+    char byte = static_cast<char>(code);
+    return append(sb, &byte, 1);
+}
+
+extern "C" QOR_API int64_t qor_sb_push_int(QorStringBuilder* sb, int64_t v) {
+    if (sb == nullptr) return 0;
+    char text[numfmt::kDecimalMax];
+    return append(sb, text, static_cast<int64_t>(numfmt::write_decimal(text, v)));
+}
+
+extern "C" QOR_API int64_t qor_sb_push_f64(QorStringBuilder* sb, double x) {
+    if (sb == nullptr) return 0;
+    char text[numfmt::kGeneralMax];
+    return append(sb, text, static_cast<int64_t>(numfmt::write_general(text, x)));
+}
+
+// "0x" and the digits of the bit pattern: no sign, -1 gives sixteen 'f'.
+extern "C" QOR_API int64_t qor_sb_push_hex(QorStringBuilder* sb, int64_t v) {
+    if (sb == nullptr) return 0;
+    char text[2 + numfmt::kHexDigitsMax] = {'0', 'x'};
+    size_t n = 2 + numfmt::write_unsigned(text + 2, sizeof text - 2, static_cast<uint64_t>(v), 16);
+    return append(sb, text, static_cast<int64_t>(n));
+}
+
+// All 64 bits are tested (unlike qor_bool_to_string, which reads only the low 8).
+extern "C" QOR_API int64_t qor_sb_push_bool(QorStringBuilder* sb, int64_t b) {
+    if (sb == nullptr) return 0;
+    return b != 0 ? append(sb, "true", 4) : append(sb, "false", 5);
+}
+
+extern "C" QOR_API int64_t sb_push_cstr(QorStringBuilder* sb, const char* text) {
+    if (sb == nullptr || text == nullptr) return 0;
+    auto n = static_cast<int64_t>(strlen(text));
+    if (n == 0) return sb->len;
+    return append(sb, text, n);
+}
+
+// The two escaping twins differ. The prefixed one writes tab, line feed and carriage return
+// as \t, \n and \r and puts a backslash before '"' and '\'; it makes room for two bytes
+// before each input byte. The plain one only puts a backslash before '"' and '\', and makes
+// room for one byte before each output byte. Both pass every other byte through unchanged.
+extern "C" QOR_API int64_t qor_sb_push_escaped(QorStringBuilder* sb, const QorString* s) {
+    return for_each_byte(sb, s, [](QorStringBuilder* out, char c) {
+        make_room(out, 2);
+        char letter = escape_letter(c);
+        if (letter != '\0') {
+            put_byte(out, '\\');
+            put_byte(out, letter);
+        } else {
+            put_byte(out, c);
+        }
+    });
+}
+
+extern "C" QOR_API int64_t sb_push_escaped(QorStringBuilder* sb, const QorString* s) {
+    return for_each_byte(sb, s, [](QorStringBuilder* out, char c) {
+        if (c == '"' || c == '\\') {
+            make_room(out, 1);
+            put_byte(out, '\\');
+        }
+        make_room(out, 1);
+        put_byte(out, c);
+    });
+}
+
+// 0 for NULL (a NULL builder has no content).
+extern "C" QOR_API int64_t qor_sb_len(const QorStringBuilder* sb) {
+    return sb == nullptr ? 0 : sb->len;
+}
+
+// A copy of the content and its NUL in a new qor_alloc string (two allocations); the builder
+// is not changed and the string stays valid after it changes or is freed.
+extern "C" QOR_API QorString* qor_sb_build(const QorStringBuilder* sb) {
+    if (sb == nullptr || sb->data == nullptr) return qor::fresh_empty_string();
+    return qor::make_string(sb->data, sb->len);
+}
+
+// Keeps the buffer and cap; NULL does nothing.
+extern "C" QOR_API int64_t qor_sb_clear(QorStringBuilder* sb) {
+    if (sb == nullptr) return 0;
+    sb->len = 0;
+    sb->data[0] = '\0';
+    return 0;
+}
+
+// 1 when item is one of the comma-separated elements of the content, compared byte for byte
+// with no white space skipped; an item holding commas matches when it starts and ends on
+// element boundaries ("a,bc" in "a,bc,d").
+extern "C" QOR_API int64_t qor_sb_contains(const QorStringBuilder* sb, const QorString* item) {
+    if (sb == nullptr || qor::is_missing(item) || sb->data == nullptr) return 0;
+    int64_t n = sb->len;
+    int64_t m = item->len;
+    if (m <= 0 || n <= 0 || m > n) return 0;
+    const char* content = sb->data;
+    int64_t i = 0;
+    for (;;) {
+        if (memcmp(content + i, item->data, static_cast<size_t>(m)) == 0 &&
+            (i + m == n || content[i + m] == ',')) {
+            return 1;
+        }
+        const void* comma = memchr(content + i, ',', static_cast<size_t>(n - i));
+        if (comma == nullptr) return 0;
+        int64_t at = static_cast<const char*>(comma) - content;
+        if (at >= n - m) return 0;
+        i = at + 1;
+    }
+}
+
+// Prints the content up to its first NUL and a line feed; just a line feed for NULL.
+extern "C" QOR_API int64_t qor_sb_println(const QorStringBuilder* sb) {
+    if (sb == nullptr || sb->data == nullptr) {
+        putc('\n', stdout);
+        return 0;
+    }
+    puts(sb->data);
+    return 0;
+}
+
+extern "C" QOR_API int64_t qor_sb_free(QorStringBuilder* sb) {
+    if (sb == nullptr) return 0;
+    free(sb->data);
+    free(sb);
+    return 0;
+}
+
+QOR_PLAIN_ALIAS(sb_new, qor_sb_new);
+QOR_PLAIN_ALIAS(sb_with_capacity, qor_sb_with_capacity);
+QOR_PLAIN_ALIAS(sb_push, qor_sb_push);
+QOR_PLAIN_ALIAS(sb_push_range, qor_sb_push_range);
+QOR_PLAIN_ALIAS(sb_push_char, qor_sb_push_char);
+QOR_PLAIN_ALIAS(sb_push_int, qor_sb_push_int);
+QOR_PLAIN_ALIAS(sb_len, qor_sb_len);
+QOR_PLAIN_ALIAS(sb_build, qor_sb_build);
+QOR_PLAIN_ALIAS(sb_clear, qor_sb_clear);
+QOR_PLAIN_ALIAS(sb_contains, qor_sb_contains);
+QOR_PLAIN_ALIAS(sb_println, qor_sb_println);
+QOR_PLAIN_ALIAS(sb_free, qor_sb_free);
