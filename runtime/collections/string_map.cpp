@@ -1,0 +1,211 @@
+// The string map: string keys to 64-bit values by separate chaining. The map owns a copy of
+// every key (with its byte length, so keys may hold NUL bytes); the record, the bucket array
+// and the nodes live on the process heap, and only the strings handed out by the keys listing
+// come from qor_alloc. Each node and its key copy share one malloc block, the key bytes right
+// after the node, so one free releases both and a chain walk touches one block per entry.
+// Invariants: bucket_count is 64 * 2^k, so h % bucket_count == h & (bucket_count - 1); every
+// node's hash is the FNV-1a hash of its key_len key bytes and the node sits in that hash's
+// bucket; new nodes go to the head of their bucket; count is the number of nodes.
+#include <stdlib.h>
+
+#include <cstddef>
+
+#include "core/internal.h"
+
+static_assert(sizeof(QorStrMapNode) == 40);
+static_assert(offsetof(QorStrMapNode, key) == 0);
+static_assert(offsetof(QorStrMapNode, value) == 8);
+static_assert(offsetof(QorStrMapNode, next) == 16);
+static_assert(offsetof(QorStrMapNode, key_len) == 24);
+static_assert(offsetof(QorStrMapNode, hash) == 32);
+static_assert(sizeof(QorStrMap) == 24);
+static_assert(offsetof(QorStrMap, buckets) == 0);
+static_assert(offsetof(QorStrMap, bucket_count) == 8);
+static_assert(offsetof(QorStrMap, count) == 16);
+
+namespace {
+
+constexpr int64_t kInitialBuckets = 64;
+constexpr double kMaxLoad = 0.75;
+// Whole-table walks (growth, free) prefetch the chain heads this many buckets ahead: chains
+// are short, so the walk is bound by one cache miss per bucket.
+constexpr int64_t kPrefetchAhead = 32;
+
+// A key the map cannot use: missing, or a malformed record with a negative length.
+bool unusable(const QorString* key) { return qor::is_missing(key) || key->len < 0; }
+
+uint64_t hash_of(const QorString* key) { return qor::fnv1a(key->data, key->len); }
+
+QorStrMapNode** bucket_for(const QorStrMap* map, uint64_t hash) {
+    return &map->buckets[hash & static_cast<uint64_t>(map->bucket_count - 1)];
+}
+
+// The kept hash rules out almost every other key before any byte is read.
+bool same_key(const QorStrMapNode* node, const QorString* key, uint64_t hash) {
+    return node->hash == hash && node->key_len == key->len &&
+           (key->len == 0 || memcmp(node->key, key->data, static_cast<size_t>(key->len)) == 0);
+}
+
+QorStrMapNode* find_in(QorStrMapNode* node, const QorString* key, uint64_t hash) {
+    while (node != nullptr && !same_key(node, key, hash)) node = node->next;
+    return node;
+}
+
+QorStrMapNode* find(const QorStrMap* map, const QorString* key) {
+    uint64_t hash = hash_of(key);
+    return find_in(*bucket_for(map, hash), key, hash);
+}
+
+// Doubles the bucket array, relinking every node (no key is copied or rehashed) at the head
+// of its new bucket; old buckets are visited in index order and each chain from its head.
+void grow(QorStrMap* map) {
+    int64_t old_count = map->bucket_count;
+    auto* fresh = static_cast<QorStrMapNode**>(
+        calloc(static_cast<size_t>(old_count) * 2, sizeof(QorStrMapNode*)));
+    if (fresh == nullptr) return;  // keep the longer chains rather than lose the map
+    QorStrMapNode** old = map->buckets;
+    map->buckets = fresh;
+    map->bucket_count = old_count * 2;
+    map->count = 0;
+    for (int64_t b = 0; b < old_count; b++) {
+        if (b + kPrefetchAhead < old_count) __builtin_prefetch(old[b + kPrefetchAhead]);
+        QorStrMapNode* node = old[b];
+        while (node != nullptr) {
+            QorStrMapNode* next = node->next;
+            QorStrMapNode** head = bucket_for(map, node->hash);
+            node->next = *head;
+            *head = node;
+            map->count++;
+            node = next;
+        }
+    }
+    free(old);
+}
+
+// A new vector of one field of every node, buckets in index order, each chain from its head.
+template <typename Field>
+QorVec* list_nodes(const QorStrMap* map, Field field) {
+    QorVec* v = qor_vec_new();
+    if (map == nullptr) return v;
+    for (int64_t b = 0; b < map->bucket_count; b++) {
+        for (const QorStrMapNode* node = map->buckets[b]; node != nullptr; node = node->next) {
+            qor_vec_push(v, field(node));
+        }
+    }
+    return v;
+}
+
+}  // namespace
+
+// Null when memory is short, as is an insert that cannot get its node (0, nothing stored).
+extern "C" QOR_API QorStrMap* qor_strmap_new(void) {
+    auto* map = static_cast<QorStrMap*>(malloc(sizeof(QorStrMap)));
+    if (map == nullptr) return nullptr;
+    map->buckets = static_cast<QorStrMapNode**>(calloc(kInitialBuckets, sizeof(QorStrMapNode*)));
+    if (map->buckets == nullptr) {
+        free(map);
+        return nullptr;
+    }
+    map->bucket_count = kInitialBuckets;
+    map->count = 0;
+    return map;
+}
+
+// The growth check comes first, even for an insert that only replaces a value: with 64
+// buckets the insert that finds 49 entries doubles them. The caller's key is copied, so the
+// caller may change or release it afterwards.
+extern "C" QOR_API int64_t qor_strmap_insert(QorStrMap* map, const QorString* key, int64_t value) {
+    if (map == nullptr || unusable(key)) return 0;
+    if (static_cast<double>(map->count) / static_cast<double>(map->bucket_count) > kMaxLoad) {
+        grow(map);
+    }
+    uint64_t hash = hash_of(key);
+    QorStrMapNode** head = bucket_for(map, hash);
+    QorStrMapNode* found = find_in(*head, key, hash);
+    if (found != nullptr) {
+        found->value = value;
+        return 1;
+    }
+    auto* node = static_cast<QorStrMapNode*>(
+        malloc(sizeof(QorStrMapNode) + static_cast<size_t>(key->len) + 1));
+    if (node == nullptr) return 0;
+    node->key = reinterpret_cast<char*>(node + 1);
+    if (key->len > 0) memcpy(node->key, key->data, static_cast<size_t>(key->len));
+    node->key[key->len] = '\0';
+    node->key_len = key->len;
+    node->hash = hash;
+    node->value = value;
+    node->next = *head;
+    *head = node;
+    map->count++;
+    return 1;
+}
+
+// A stored -1 reads as absence; qor_strmap_contains tells them apart.
+extern "C" QOR_API int64_t qor_strmap_get(const QorStrMap* map, const QorString* key) {
+    if (map == nullptr || unusable(key)) return -1;
+    const QorStrMapNode* node = find(map, key);
+    return node == nullptr ? -1 : node->value;
+}
+
+extern "C" QOR_API int64_t qor_strmap_contains(const QorStrMap* map, const QorString* key) {
+    if (map == nullptr || unusable(key)) return 0;
+    return find(map, key) != nullptr;
+}
+
+// Frees the node and its key copy; absence reads as 0, as does a stored 0.
+extern "C" QOR_API int64_t qor_strmap_remove(QorStrMap* map, const QorString* key) {
+    if (map == nullptr || unusable(key)) return 0;
+    uint64_t hash = hash_of(key);
+    QorStrMapNode** link = bucket_for(map, hash);
+    while (*link != nullptr && !same_key(*link, key, hash)) link = &(*link)->next;
+    QorStrMapNode* node = *link;
+    if (node == nullptr) return 0;
+    *link = node->next;
+    int64_t value = node->value;
+    free(node);
+    map->count--;
+    return value;
+}
+
+extern "C" QOR_API int64_t qor_strmap_size(const QorStrMap* map) {
+    return map == nullptr ? 0 : map->count;
+}
+
+// The key strings are new qor_alloc records, independent of the map.
+extern "C" QOR_API QorVec* qor_strmap_keys(const QorStrMap* map) {
+    return list_nodes(map, [](const QorStrMapNode* node) {
+        return reinterpret_cast<int64_t>(qor::make_string(node->key, node->key_len));
+    });
+}
+
+extern "C" QOR_API QorVec* qor_strmap_values(const QorStrMap* map) {
+    return list_nodes(map, [](const QorStrMapNode* node) { return node->value; });
+}
+
+extern "C" QOR_API void qor_strmap_free(QorStrMap* map) {
+    if (map == nullptr) return;
+    for (int64_t b = 0; b < map->bucket_count; b++) {
+        if (b + kPrefetchAhead < map->bucket_count) {
+            __builtin_prefetch(map->buckets[b + kPrefetchAhead]);
+        }
+        QorStrMapNode* node = map->buckets[b];
+        while (node != nullptr) {
+            QorStrMapNode* next = node->next;
+            free(node);
+            node = next;
+        }
+    }
+    free(map->buckets);
+    free(map);
+}
+
+QOR_PLAIN_ALIAS(strmap_new, qor_strmap_new);
+QOR_PLAIN_ALIAS(strmap_insert, qor_strmap_insert);
+QOR_PLAIN_ALIAS(strmap_get, qor_strmap_get);
+QOR_PLAIN_ALIAS(strmap_contains, qor_strmap_contains);
+QOR_PLAIN_ALIAS(strmap_remove, qor_strmap_remove);
+QOR_PLAIN_ALIAS(strmap_size, qor_strmap_size);
+QOR_PLAIN_ALIAS(strmap_keys, qor_strmap_keys);
+QOR_PLAIN_ALIAS(strmap_values, qor_strmap_values);
+QOR_PLAIN_ALIAS(strmap_free, qor_strmap_free);
