@@ -8,36 +8,6 @@
 
 namespace {
 
-// Runs body with stdout (or stderr) sent to a scratch file and returns what was written.
-template <typename F>
-std::string captured(FILE* stream, F body) {
-    fflush(stream);
-    int fd = fileno(stream);
-    int saved = dup(fd);
-    FILE* scratch = tmpfile();
-    dup2(fileno(scratch), fd);
-    body();
-    fflush(stream);
-    dup2(saved, fd);
-    close(saved);
-    std::string out;
-    rewind(scratch);
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, scratch)) > 0) out.append(buffer, n);
-    fclose(scratch);
-    return out;
-}
-
-template <typename F>
-std::string out_of(F body) {
-    return captured(stdout, body);
-}
-template <typename F>
-std::string err_of(F body) {
-    return captured(stderr, body);
-}
-
 // Makes stdin read the given bytes from now on.
 void feed_stdin(const std::string& bytes) {
     static const std::string path = testing::TempDir() + "qor_console_input";

@@ -7,14 +7,7 @@
 
 namespace {
 
-// Runtime-made values (strings, arrays) come from the arena for the whole program, released at
-// the end as compiled programs release them.
-class ArenaForRun : public testing::Environment {
-    void SetUp() override { qor_arena_mode(1); }
-    void TearDown() override { qor_arena_destroy(); }
-};
-[[maybe_unused]] testing::Environment* const arena_for_run =
-    testing::AddGlobalTestEnvironment(new ArenaForRun);
+QOR_ARENA_ON_FOR_WHOLE_RUN();
 
 QorArray* array_of(std::initializer_list<int64_t> values) {
     QorArray* a = qor_array_slice(nullptr, 0, 0);

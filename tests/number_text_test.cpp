@@ -7,14 +7,7 @@
 
 namespace {
 
-// Texts go to the main thread's arena, as in a running program, and the arena is released at
-// the end, so the heap keeps only what a test allocates and frees itself.
-class ArenaOnEnvironment : public testing::Environment {
-  public:
-    void SetUp() override { qor_arena_mode(1); }
-    void TearDown() override { qor_arena_destroy(); }
-};
-testing::Environment* const g_arena_on = testing::AddGlobalTestEnvironment(new ArenaOnEnvironment);
+QOR_ARENA_ON_FOR_WHOLE_RUN();
 
 QorString* s(const char* text) { return qor_string_from_cstr(text); }
 

@@ -10,14 +10,7 @@
 
 namespace {
 
-// Texts go to the main thread's arena, as in a running program, and the arena is released at
-// the end, so the heap keeps only what a test allocates and frees itself.
-class ArenaOnEnvironment : public testing::Environment {
-  public:
-    void SetUp() override { qor_arena_mode(1); }
-    void TearDown() override { qor_arena_destroy(); }
-};
-testing::Environment* const g_arena_on = testing::AddGlobalTestEnvironment(new ArenaOnEnvironment);
+QOR_ARENA_ON_FOR_WHOLE_RUN();
 
 QorString* s(const char* text) { return qor_string_from_cstr(text); }
 
@@ -33,26 +26,6 @@ std::string content(const QorStringBuilder* sb) {
         EXPECT_EQ((sb)->data[(sb)->len], '\0'); \
         EXPECT_LT((sb)->len, (sb)->cap);        \
     } while (0)
-
-// What body writes on standard output.
-template <typename F>
-std::string out_of(F body) {
-    fflush(stdout);
-    int saved = dup(1);
-    FILE* scratch = tmpfile();
-    dup2(fileno(scratch), 1);
-    body();
-    fflush(stdout);
-    dup2(saved, 1);
-    close(saved);
-    std::string out;
-    rewind(scratch);
-    char buffer[256];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, scratch)) > 0) out.append(buffer, n);
-    fclose(scratch);
-    return out;
-}
 
 }  // namespace
 

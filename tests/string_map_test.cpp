@@ -8,14 +8,7 @@
 
 namespace {
 
-// Runtime-made values (strings, arrays) come from the arena for the whole program, released at
-// the end as compiled programs release them.
-class ArenaForRun : public testing::Environment {
-    void SetUp() override { qor_arena_mode(1); }
-    void TearDown() override { qor_arena_destroy(); }
-};
-[[maybe_unused]] testing::Environment* const arena_for_run =
-    testing::AddGlobalTestEnvironment(new ArenaForRun);
+QOR_ARENA_ON_FOR_WHOLE_RUN();
 
 QorString* str(const std::string& s) {
     return qor_string_new(s.data(), static_cast<int64_t>(s.size()));

@@ -4,6 +4,8 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <stdio.h>
+#include <unistd.h>
 
 #include <string>
 #include <string_view>
@@ -36,5 +38,47 @@ struct ArenaOff {
     ArenaOff() { qor_arena_mode(0); }
     ~ArenaOff() { qor_arena_mode(saved); }
 };
+
+// Runtime-made values come from the main thread's arena for the whole program and are released
+// at the end, as a compiled program releases them; the heap then keeps only what tests free.
+class ArenaForRun : public testing::Environment {
+  public:
+    void SetUp() override { qor_arena_mode(1); }
+    void TearDown() override { qor_arena_destroy(); }
+};
+#define QOR_ARENA_ON_FOR_WHOLE_RUN()                                        \
+    [[maybe_unused]] static testing::Environment* const qor_arena_for_run = \
+        testing::AddGlobalTestEnvironment(new ArenaForRun)
+
+// Runs body with stream (stdout or stderr) sent to a scratch file; returns what was written.
+template <typename F>
+std::string captured(FILE* stream, F body) {
+    fflush(stream);
+    int fd = fileno(stream);
+    int saved = dup(fd);
+    FILE* scratch = tmpfile();
+    dup2(fileno(scratch), fd);
+    body();
+    fflush(stream);
+    dup2(saved, fd);
+    close(saved);
+    std::string out;
+    rewind(scratch);
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, scratch)) > 0) out.append(buffer, n);
+    fclose(scratch);
+    return out;
+}
+
+template <typename F>
+std::string out_of(F body) {
+    return captured(stdout, body);
+}
+
+template <typename F>
+std::string err_of(F body) {
+    return captured(stderr, body);
+}
 
 #endif  // QOR_TEST_SUPPORT_H
