@@ -114,7 +114,8 @@ TEST(StringReplace, RewritesMatchesOrReturnsInput) {
     EXPECT_TEXT(qor_string_replace(str("a.b.c"), str("."), str("")), "abc");
     EXPECT_TEXT(qor_string_replace(str("x"), str("x"), str("")), "");
     EXPECT_TEXT(qor_string_replace(str("-a-"), str("-"), str("<=>")), "<=>a<=>");
-    expect_cut_at_nul(qor_string_replace(str("a\0b\0"sv), str("\0"sv), str("\0\0"sv)), "a\0\0b\0\0"sv);
+    expect_cut_at_nul(qor_string_replace(str("a\0b\0"sv), str("\0"sv), str("\0\0"sv)),
+                      "a\0\0b\0\0"sv);
 
     QorString* s = str("abc");
     EXPECT_EQ(qor_string_replace(s, str("x"), str("y")), s);
