@@ -1,0 +1,40 @@
+// Socket helpers shared by the blocking sockets and the event-driven client sockets: the
+// socket record's life, IPv4 address resolution, and system calls that survive signals and
+// non-blocking descriptors. Nothing here is exported from the library.
+#ifndef QOR_ASYNC_SOCKET_INTERNAL_H
+#define QOR_ASYNC_SOCKET_INTERNAL_H
+
+#include <netinet/in.h>
+#include <sys/types.h>
+
+#include "core/internal.h"
+
+namespace qor::net {
+
+// Size of every receive buffer; one receive fills at most kRecvBuffer - 1 bytes and a NUL.
+constexpr int32_t kRecvBuffer = 4096;
+
+// A zero-filled socket record holding a new IPv4 socket of type (SOCK_STREAM, SOCK_DGRAM),
+// or null when either cannot be made (nothing is left behind).
+QOR_INTERNAL QorSocket* new_socket_record(int type);
+
+// Closes fd if it is open, frees the host copy and the record. Null does nothing.
+QOR_INTERNAL void free_socket_record(QorSocket* s);
+
+// Fills out with host (dotted IPv4 first, else the first IPv4 result of name resolution for
+// socktype) and the low 16 bits of port. False when the host cannot be resolved.
+QOR_INTERNAL bool resolve_ipv4(const char* host, int socktype, int64_t port, sockaddr_in* out);
+
+// Waits until fd reports one of events (POLLIN, POLLOUT), retrying on signals; false on error.
+QOR_INTERNAL bool wait_ready(int fd, short events);
+
+// recvfrom retried on EINTR, and on a non-blocking descriptor first waited for with poll, so
+// that a result <= 0 always means a closed peer or a real error. from may be null.
+QOR_INTERNAL ssize_t recv_blocking(int fd, char* buffer, size_t n, sockaddr_in* from);
+
+// recv retried on EINTR only: on a non-blocking descriptor -1 with EAGAIN means no data yet.
+QOR_INTERNAL ssize_t recv_once(int fd, char* buffer, size_t n);
+
+}  // namespace qor::net
+
+#endif  // QOR_ASYNC_SOCKET_INTERNAL_H
