@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all run test asan tsan bench install clean
+.PHONY: all run test asan tsan bench fuzz install clean
 
 all: $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
@@ -32,8 +32,13 @@ bench:
 	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DQOR_BUILD_BENCH=ON -DQOR_BUILD_TESTS=OFF
 	cmake --build build-bench -j $(JOBS) --target bench
 
+# libFuzzer targets (clang).
+fuzz:
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DQOR_BUILD_FUZZ=ON -DQOR_BUILD_TESTS=OFF
+	cmake --build build-fuzz -j $(JOBS)
+
 install: all
 	cmake --install $(BUILD)
 
 clean:
-	rm -rf build build-asan build-tsan build-bench
+	rm -rf build build-asan build-tsan build-bench build-fuzz
