@@ -139,6 +139,9 @@ TEST(StringConcat, WiderFormsSkipMissingOperands) {
     EXPECT_TEXT(qor_string_concat5(s("1"), s("2"), &null_data, s("4"), s("5")), "1245");
     EXPECT_TEXT(qor_string_concat7(s("a"), s("b"), s("c"), s("d"), s("e"), s("f"), s("g")),
                 "abcdefg");
+    QorString negative{const_cast<char*>("xyz"), -3, -3};  // malformed: adds no bytes
+    EXPECT_TEXT(qor_string_concat3(s("a"), &negative, s("b")), "ab");
+    EXPECT_TEXT(qor_string_concat(&negative, s("b")), "b");
     QorString* only = s("solo");
     QorString* r = qor_string_concat3(only, nullptr, nullptr);
     EXPECT_NE(r, only);

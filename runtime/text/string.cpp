@@ -150,12 +150,22 @@ extern "C" QOR_API QorString* qor_string_substr(const QorString* s, int64_t star
     return qor::make_string(s->data + start, end - start);
 }
 
+namespace {
+
+// The bytes an operand contributes: its len, or 0 when it is missing or its len is negative
+// (a malformed record must not turn into a huge or negative allocation).
+int64_t byte_count(const QorString* s) { return is_missing(s) || s->len < 0 ? 0 : s->len; }
+
+}  // namespace
+
 // Unlike the wider concatenations, a missing operand makes the whole result empty.
 extern "C" QOR_API QorString* qor_string_concat(const QorString* a, const QorString* b) {
     if (is_missing(a) || is_missing(b)) return qor::fresh_empty_string();
-    QorString* r = qor::make_string_uninit(a->len + b->len);
-    memcpy(r->data, a->data, static_cast<size_t>(a->len));
-    memcpy(r->data + a->len, b->data, static_cast<size_t>(b->len));
+    int64_t len_a = byte_count(a);
+    int64_t len_b = byte_count(b);
+    QorString* r = qor::make_string_uninit(len_a + len_b);
+    memcpy(r->data, a->data, static_cast<size_t>(len_a));
+    memcpy(r->data + len_a, b->data, static_cast<size_t>(len_b));
     return r;
 }
 
@@ -164,15 +174,14 @@ namespace {
 // Joins the operands in order with one buffer and one record; missing operands count as empty.
 QorString* concat_all(const QorString* const* parts, int count) {
     int64_t total = 0;
-    for (int i = 0; i < count; i++) {
-        if (!is_missing(parts[i])) total += parts[i]->len;
-    }
+    for (int i = 0; i < count; i++) total += byte_count(parts[i]);
     QorString* r = qor::make_string_uninit(total);
     char* out = r->data;
     for (int i = 0; i < count; i++) {
-        if (is_missing(parts[i]) || parts[i]->len <= 0) continue;
-        memcpy(out, parts[i]->data, static_cast<size_t>(parts[i]->len));
-        out += parts[i]->len;
+        int64_t n = byte_count(parts[i]);
+        if (n == 0) continue;
+        memcpy(out, parts[i]->data, static_cast<size_t>(n));
+        out += n;
     }
     return r;
 }
