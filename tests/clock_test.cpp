@@ -78,7 +78,7 @@ TEST(ClockSleep, DurationsAndNegativeValues) {
     EXPECT_EQ(qor_sleep_ms(0), 0);
     EXPECT_EQ(qor_sleep_ms(-5), 0);
     EXPECT_EQ(sleep_ms(INT32_MIN), 0);
-    EXPECT_LT(qor_time_ns() - start, 5000000);
+    EXPECT_LT(qor_time_ns() - start, 250000000);  // generous: a loaded machine stalls too
     start = qor_time_ns();
     EXPECT_EQ(qor_sleep_ms(10), 0);
     EXPECT_GE(qor_time_ns() - start, 10000000);

@@ -3,6 +3,7 @@
 #include <initializer_list>
 #include <vector>
 
+#include "core/internal.h"
 #include "test_support.h"
 
 namespace {
@@ -20,6 +21,16 @@ std::vector<int64_t> elements(const QorArray* a) {
 }
 
 using V = std::vector<int64_t>;
+
+// Bytes that make() took from the calling thread's arena, found from where the next arena
+// allocation lands; -1 when the result does not sit right after the previous allocation.
+template <typename F>
+int64_t arena_bytes_taken(F make) {
+    char* before = static_cast<char*>(qor_alloc(8)) + 8;
+    char* made = reinterpret_cast<char*>(make());
+    char* after = static_cast<char*>(qor_alloc(8));
+    return made == before ? after - made : -1;
+}
 
 }  // namespace
 
@@ -91,6 +102,18 @@ TEST(ArraySlice, ClampsAndYieldsHeaderOnlyArraysForEmptyRanges) {
     EXPECT_EQ(qor_array_slice(nullptr, -5, 5)->len, 0);
     EXPECT_EQ(qor_array_len(a), 4);
     EXPECT_EQ(qor_array_len(nullptr), 0);
+}
+
+// Each constructing operation takes one arena block of exactly 16 + 8 * len bytes.
+TEST(ArrayAllocation, OneArenaBlockOfHeaderAndElements) {
+    QorArray* a = array_of({1, 2, 3});
+    QorArray* b = array_of({4});
+    EXPECT_EQ(arena_bytes_taken([&] { return qor_array_push(a, 9); }), 16 + 8 * 4);
+    EXPECT_EQ(arena_bytes_taken([&] { return qor_array_pop(a); }), 16 + 8 * 2);
+    EXPECT_EQ(arena_bytes_taken([&] { return qor_array_pop(b); }), 16);
+    EXPECT_EQ(arena_bytes_taken([&] { return qor_array_concat(a, b); }), 16 + 8 * 4);
+    EXPECT_EQ(arena_bytes_taken([&] { return qor_array_slice(a, 1, 99); }), 16 + 8 * 2);
+    EXPECT_EQ(arena_bytes_taken([&] { return qor_array_slice(a, 2, 1); }), 16);
 }
 
 TEST(ArraySafeAccess, ReadsAndWritesInPlaceInsideBounds) {

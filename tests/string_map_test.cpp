@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "core/internal.h"
 #include "test_support.h"
 
 namespace {
@@ -173,14 +174,32 @@ TEST_F(StrMap, ListingsFollowBucketThenChainOrder) {
     EXPECT_LT(first, second);
 }
 
+// The map's key copies are its own heap blocks; the listed keys are new arena strings, so
+// neither the caller's key nor the listing shares bytes with the map.
 TEST_F(StrMap, KeepsItsOwnCopyOfEachKey) {
     QorString* k = qor_string_from_cstr("abc");
     qor_strmap_insert(map, k, 7);
     k->data[0] = 'x';
     EXPECT_EQ(get("abc"), 7);
     EXPECT_EQ(get("xbc"), -1);
-    std::vector<std::string> keys = key_texts(qor_strmap_keys(map));
-    EXPECT_EQ(keys, std::vector<std::string>{"abc"});
+
+    const QorArenaBlock* block = g_arena_current;
+    auto in_arena = [block](const void* p) {
+        const char* c = static_cast<const char*>(p);
+        return c >= block->data && c < block->data + block->used;
+    };
+    QorVec* listed = qor_strmap_keys(map);
+    ASSERT_EQ(listed->len, 1);
+    auto* s = reinterpret_cast<QorString*>(listed->items[0]);  // NOLINT
+    EXPECT_TRUE(in_arena(s));
+    EXPECT_TRUE(in_arena(s->data));
+    const QorStrMapNode* node = map->buckets[fnv("abc") % 64];
+    ASSERT_NE(node, nullptr);
+    EXPECT_FALSE(in_arena(node->key));
+    s->data[1] = 'y';
+    EXPECT_EQ(get("abc"), 7);
+    EXPECT_EQ(key_texts(listed), std::vector<std::string>{"ayc"});
+    EXPECT_EQ(key_texts(qor_strmap_keys(map)), std::vector<std::string>{"abc"});
 }
 
 // Keys are their full byte strings: a NUL does not cut them short anywhere.
