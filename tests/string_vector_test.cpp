@@ -5,7 +5,13 @@
 
 #include "test_support.h"
 
-// The pool's counters, read to see its growth points.
+// The pool and its counters, read to see its growth points.
+struct QorStrVec {
+    QorString** items;
+    int64_t len;
+    int64_t capacity;
+};
+extern "C" QorStrVec* g_svec_pool;
 extern "C" int64_t g_svec_pool_len;
 extern "C" int64_t g_svec_pool_cap;
 
@@ -95,6 +101,8 @@ TEST(StrVec, PushGrowsPastEightAndFreeKeepsTheHandle) {
     for (int i = 0; i < 20; i++) {
         pushed.push_back(i == 3 ? nullptr : S(std::to_string(i).c_str()));
         ASSERT_EQ(qor_svec_push(h, pushed.back()), 0);
+        // The pointer array starts at 8 and doubles on the ninth and seventeenth push.
+        EXPECT_EQ(g_svec_pool[h].capacity, i < 8 ? 8 : i < 16 ? 16 : 32) << i;
     }
     ASSERT_EQ(qor_svec_len(h), 20);
     for (int i = 0; i < 20; i++) EXPECT_EQ(qor_svec_get(h, i), pushed[i]);
@@ -109,8 +117,10 @@ TEST(StrVec, PushGrowsPastEightAndFreeKeepsTheHandle) {
 
     qor_svec_free(h);
     EXPECT_EQ(qor_svec_len(h), 0);
+    EXPECT_EQ(g_svec_pool[h].capacity, 0);
     EXPECT_EQ(qor_svec_push(h, pushed[1]), 0);
     EXPECT_EQ(qor_svec_get(h, 0), pushed[1]);
+    EXPECT_EQ(g_svec_pool[h].capacity, 8);
     qor_svec_free(h);
     qor_svec_free(h);
 }
@@ -147,6 +157,15 @@ TEST(StrVec, SortPutsNullsFirstThenBytesThenShorter) {
     qor_svec_remove(h, 0);
     qor_svec_remove(h, 0);
     EXPECT_EQ(pieces_of(h), (Pieces{"", "B", "b", "ba", "c", "\xff"}));
+    // Lengths are compared, not subtracted into 32 bits: a prefix stays first even when the
+    // lengths differ by 2^32 - 1. Only the common bytes (none here) are ever read.
+    QorString shorter{const_cast<char*>(""), 0, 0};
+    QorString longer{const_cast<char*>(""), 0xffffffffLL, 0xffffffffLL};
+    int64_t lengths = qor_svec_new();
+    qor_svec_push(lengths, &longer);
+    qor_svec_push(lengths, &shorter);
+    qor_svec_sort(lengths);
+    EXPECT_EQ(qor_svec_get(lengths, 0), &shorter);
 }
 
 TEST(StrVec, IndexOfMatchesBytesInOtherRecords) {
@@ -190,6 +209,9 @@ TEST(StrSplit, PiecesBetweenSeparators) {
     }
     int64_t nul = qor_str_split(B(std::string_view("a\0b,c", 5)), S(","));
     EXPECT_EQ(pieces_of(nul), (Pieces{std::string("a\0b", 3), "c"}));
+    // A text without a separator still yields a copy, never the input record itself.
+    QorString* whole = S("abc");
+    EXPECT_NE(qor_svec_get(qor_str_split(whole, S(",")), 0), whole);
 }
 
 TEST(StrSplit, EmptyOrMissingTextGivesAnEmptyVector) {
