@@ -12,6 +12,8 @@ using namespace std::string_view_literals;
 
 namespace {
 
+QOR_ARENA_ON_FOR_WHOLE_RUN();
+
 QorString* str(std::string_view text) {
     return qor_string_new(text.data(), static_cast<int64_t>(text.size()));
 }
