@@ -118,6 +118,23 @@ TEST(AsyncFile, ReadOnlyFileOpensAndIgnoresWrites) {
     EXPECT_EQ(read_file(path), "fixed");
 }
 
+// A path that cannot seek (a FIFO) opens read-write; a write still delivers its text.
+TEST(AsyncFile, WriteReachesAStreamThatCannotSeek) {
+    ScratchDir dir;
+    std::string path = dir.file("fifo");
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    QorAsyncFile* f = qor_async_file_open(path.c_str());  // "r+" on a FIFO does not block
+    ASSERT_NE(f, nullptr);
+    int reader = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    qor_async_file_write(f, "hi");
+    char got[8] = {0};
+    EXPECT_EQ(read(reader, got, sizeof(got)), 2);
+    EXPECT_STREQ(got, "hi");
+    close(reader);
+    qor_async_file_close(f);
+}
+
 TEST(AsyncFile, NullHandlesAreNeutral) {
     EXPECT_EQ(qor_async_file_open(nullptr), nullptr);
     EXPECT_EQ(qor_async_file_read(nullptr), nullptr);

@@ -203,11 +203,12 @@ extern "C" QOR_API char* qor_async_file_read(QorAsyncFile* file) {
 QOR_PLAIN_ALIAS(qor_nb_file_read, qor_async_file_read);
 
 // Overwrites from the start and does not truncate: "hi" over "hello" leaves "hillo".
-// A file opened read-only accepts no writes, silently.
+// A file opened read-only accepts no writes, silently. A stream that cannot seek (a FIFO, a
+// terminal) still takes the text, where it stands, rather than dropping it.
 extern "C" QOR_API void qor_async_file_write(QorAsyncFile* file, const char* text) {
     if (file == nullptr || text == nullptr || !file->open || file->stream == nullptr) return;
     auto* stream = static_cast<FILE*>(file->stream);
-    if (fseek(stream, 0, SEEK_SET) != 0) return;
+    fseek(stream, 0, SEEK_SET);
     fwrite(text, 1, strlen(text), stream);
     fflush(stream);
 }
