@@ -1,12 +1,16 @@
 // Files and directories, each test inside its own scratch directory that it removes afterwards.
 // The runtime's strings come from the arena, except where a test checks what the reader or a
 // release hands back with the arena off.
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -114,6 +118,36 @@ TEST_F(Files, ReadDoesNotTrustTheReportedSize) {
     std::string got = read_whole(at("fifo"));
     writer.join();
     EXPECT_EQ(got, sent);
+}
+
+// A signal whose handler does not restart system calls cuts a blocking read short. The reader
+// retries rather than failing, also while it waits for the byte after a full first buffer.
+TEST_F(Files, ReadRetriesReadsCutShortBySignals) {
+    struct sigaction quiet {};
+    struct sigaction saved {};
+    quiet.sa_handler = [](int) {};
+    sigemptyset(&quiet.sa_mask);
+    ASSERT_EQ(sigaction(SIGUSR1, &quiet, &saved), 0);
+    // A reader that gives up early closes the pipe; the writer must then fail, not kill the test.
+    void (*saved_pipe)(int) = signal(SIGPIPE, SIG_IGN);
+    ASSERT_EQ(mkfifo(at("fifo").c_str(), 0600), 0);
+    std::string head(4095, 'h');  // exactly fills the first buffer for a stream of unknown size
+    pthread_t reader = pthread_self();
+    std::thread writer([&] {
+        int fd = open(at("fifo").c_str(), O_WRONLY);
+        EXPECT_EQ(write(fd, head.data(), head.size()), static_cast<ssize_t>(head.size()));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        pthread_kill(reader, SIGUSR1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_EQ(write(fd, "tail", 4), 4);
+        close(fd);
+    });
+    std::string got = read_whole(at("fifo"));
+    writer.join();
+    sigaction(SIGUSR1, &saved, nullptr);
+    signal(SIGPIPE, saved_pipe);
+    EXPECT_EQ(got.size(), head.size() + 4);
+    EXPECT_TRUE(got == head + "tail");
 }
 
 TEST_F(Files, WritersCreateTruncateAndTranslate) {

@@ -1,9 +1,13 @@
 // Shell commands, captured output, the environment and the working directory.
+#include <pthread.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "test_support.h"
 
@@ -75,6 +79,26 @@ TEST_F(Process, CaptureBufferAroundItsFirstSize) {
         EXPECT_EQ(text_of(s), std::string(c.len, 'x'));
         qor_string_free(s);
     }
+}
+
+// A signal that interrupts the wait for more output (its handler does not restart system calls)
+// must not end the capture early: the output after it is still collected.
+TEST_F(Process, CaptureSurvivesSignalsWhileWaiting) {
+    struct sigaction quiet {};
+    struct sigaction saved {};
+    quiet.sa_handler = [](int) {};
+    sigemptyset(&quiet.sa_mask);
+    ASSERT_EQ(sigaction(SIGUSR1, &quiet, &saved), 0);
+    pthread_t capturer = pthread_self();
+    std::thread interrupter([capturer] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        pthread_kill(capturer, SIGUSR1);
+    });
+    QorString* out = qor_system_capture(rec(emit(4095) + "; sleep 0.2; printf tail"));
+    interrupter.join();
+    sigaction(SIGUSR1, &saved, nullptr);
+    EXPECT_EQ(out->len, 4099);
+    EXPECT_TRUE(text_of(out) == std::string(4095, 'x') + "tail");
 }
 
 TEST_F(Process, ExecOutputJoinsArgumentsAndStandardError) {

@@ -921,7 +921,8 @@ QOR_API QorString* reg_cached_lookup(const QorString* text, const QorString* key
 /* Path records end at their first NUL (len is not read, except by qor_mkdir). */
 
 /* Every byte of the file, NULs included, until end of file; the fresh empty string when the
- * path is missing or unreadable. The record comes from the arena, its byte buffer from malloc. */
+ * path is missing or unreadable. The record is made like every runtime string (the arena while it
+ * is on); its byte buffer always comes from malloc. */
 QOR_API QorString* qor_read_file(const QorString* path);
 /* Creates or truncates path and writes data's len bytes; 0, or -1 when anything failed
  * (a missing path or data leaves the file untouched). */
@@ -930,7 +931,8 @@ QOR_API int64_t qor_write_file(const QorString* path, const QorString* data);
 QOR_API int64_t qor_write_file_newlines(const QorString* path, const QorString* data);
 /* Appends text up to its NUL to the file at path (created if absent); 0, or -1 on failure. */
 QOR_API int64_t qor_append_file(const char* path, const char* text);
-/* Size in bytes of the file at the NUL-terminated path, or -1. */
+/* Size in bytes of the file at the NUL-terminated path; -1 when it cannot be opened or sized
+ * (a directory, a pipe). */
 QOR_API int64_t qor_file_size(const char* path);
 /* 1 when something (a directory too) exists at path, else 0 (also for a missing path). */
 QOR_API int64_t qor_file_exists(const QorString* path);

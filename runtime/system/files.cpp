@@ -71,6 +71,14 @@ bool stat_is_dir(const char* path) {
     return stat(path, &st) == 0 && (st.st_mode & S_IFMT) == S_IFDIR;
 }
 
+// True, with the stream's error cleared, when its last read was only cut short by a signal;
+// the read is then simply retried. Any other error stays set for the caller to see.
+bool retry_after_signal(FILE* f) {
+    if (!ferror(f) || errno != EINTR) return false;
+    clearerr(f);
+    return true;
+}
+
 bool is_dot_or_dotdot(const char* name) {
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
@@ -96,10 +104,7 @@ qor::DrainedBytes qor::drain_stream(FILE* f, size_t first_size) {
             size_t got = fread(r.data + r.len, 1, room, f);
             r.len += got;
             if (got < room) {
-                if (ferror(f) && errno == EINTR) {
-                    clearerr(f);
-                    continue;
-                }
+                if (retry_after_signal(f)) continue;
                 r.complete = !ferror(f);
                 break;
             }
@@ -107,6 +112,7 @@ qor::DrainedBytes qor::drain_stream(FILE* f, size_t first_size) {
         // The buffer is full: grow it only once another byte is known to follow.
         int c = fgetc(f);
         if (c == EOF) {
+            if (retry_after_signal(f)) continue;
             r.complete = !ferror(f);
             break;
         }

@@ -21,10 +21,10 @@ struct DrainedBytes {
     bool complete;
 };
 
-// Reads f until end of file or a read error into a malloc'd buffer of first_size bytes
-// (at least 1), doubling it whenever it has no room for one more byte and the NUL. A stream
-// that holds exactly first_size - 1 bytes therefore never grows the buffer. The caller owns
-// data and closes f.
+// Reads f until end of file or a read error into a malloc'd buffer of first_size bytes (at
+// least 1), doubling it whenever it has no room for one more byte and the NUL. A stream that
+// holds exactly first_size - 1 bytes therefore never grows the buffer. A read cut short by a
+// signal is retried, not taken as an error. The caller owns data and closes f.
 QOR_INTERNAL DrainedBytes drain_stream(FILE* f, size_t first_size);
 
 // A record (from qor_alloc) over a byte buffer that the caller hands over, such as the malloc'd
