@@ -105,6 +105,8 @@ TEST(StringBuilderPush, RangeClampsAndRefuses) {
     EXPECT_EQ(qor_sb_push_range(sb, hello, 9, 12), 4);
     EXPECT_EQ(qor_sb_push_range(sb, nullptr, 0, 1), 0);
     EXPECT_EQ(qor_sb_push_range(nullptr, hello, 0, 1), 0);
+    QorString no_data{nullptr, 5, 5};
+    EXPECT_EQ(qor_sb_push_range(sb, &no_data, 0, 1), 0);
     EXPECT_CONTENT(sb, "helo");
     qor_sb_free(sb);
 }
@@ -169,6 +171,9 @@ TEST(StringBuilderEscaped, PrefixedAndPlainTables) {
     EXPECT_EQ(sb_push_escaped(plain, s("")), 10);
     EXPECT_EQ(qor_sb_push_escaped(full, nullptr), 0);
     EXPECT_EQ(sb_push_escaped(nullptr, in), 0);
+    QorString no_data{nullptr, 3, 3};
+    EXPECT_EQ(qor_sb_push_escaped(full, &no_data), 0);
+    EXPECT_EQ(sb_push_escaped(plain, &no_data), 0);
     qor_sb_free(full);
     qor_sb_free(plain);
 }
@@ -275,6 +280,8 @@ TEST(StringBuilderContains, WholeCommaSeparatedElements) {
     }
     EXPECT_EQ(qor_sb_contains(sb, nullptr), 0);
     EXPECT_EQ(qor_sb_contains(nullptr, s("a")), 0);
+    QorString no_data{nullptr, 1, 1};
+    EXPECT_EQ(qor_sb_contains(sb, &no_data), 0);
 
     qor_sb_clear(sb);
     qor_sb_push(sb, s("a, b"));
