@@ -10,12 +10,15 @@ namespace {
 
 // Makes stdin read the given bytes from now on.
 void feed_stdin(const std::string& bytes) {
-    static const std::string path = testing::TempDir() + "qor_console_input";
+    // One file per process: CTest runs test cases of this program in parallel.
+    static const std::string path =
+        testing::TempDir() + "qor_console_input." + std::to_string(getpid());
     FILE* f = fopen(path.c_str(), "wb");
     ASSERT_NE(f, nullptr);
     fwrite(bytes.data(), 1, bytes.size(), f);
     fclose(f);
     ASSERT_NE(freopen(path.c_str(), "rb", stdin), nullptr);
+    remove(path.c_str());  // stdin keeps the open file; nothing is left behind
 }
 
 }  // namespace

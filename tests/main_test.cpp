@@ -1,6 +1,7 @@
 // The image end to end, and the per-thread command-line arguments.
 #include <stdio.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <string>
 #include <thread>
@@ -25,7 +26,7 @@ std::string run(const std::string& command, int* status) {
 
 TEST(Image, PrintsItsElevenLinesAndExitsZero) {
     int status = -1;
-    std::string err_file = testing::TempDir() + "qor_image_stderr";
+    std::string err_file = testing::TempDir() + "qor_image_stderr." + std::to_string(getpid());
     std::string out = run(std::string(QOR_IMAGE_PATH) + " 2>" + err_file, &status);
     EXPECT_EQ(out, "42\n12\n3628800\n1048576\n150\n30000\n10\n50\n40\n0\n550\n");
     EXPECT_EQ(status, 0);
