@@ -25,8 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t sep_len = data[0] % 4;
     if (sep_len + 1 > size) return 0;
     QorString* sep = qor_string_new(bytes + 1, static_cast<int64_t>(sep_len));
-    QorString* text =
-        qor_string_new(bytes + 1 + sep_len, static_cast<int64_t>(size - 1 - sep_len));
+    QorString* text = qor_string_new(bytes + 1 + sep_len, static_cast<int64_t>(size - 1 - sep_len));
 
     // Split then join by the same separator gives the bytes back (len stops at a NUL).
     QorVec* pieces = qor_string_split(text, sep);

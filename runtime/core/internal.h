@@ -13,7 +13,7 @@
 
 // Exports `plain` as a second name of the already defined extern "C" function `target`:
 // one body, two symbols.
-#define QOR_PLAIN_ALIAS(plain, target) \
+#define QOR_PLAIN_ALIAS(plain, target)                                                   \
     extern "C" QOR_API __typeof__(target) plain /* NOLINT(bugprone-macro-parentheses) */ \
         __attribute__((alias(#target)))
 

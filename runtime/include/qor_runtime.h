@@ -309,8 +309,7 @@ QOR_API int64_t qor_dist_squared(const int64_t* a, const int64_t* b, uint64_t n)
 QOR_API int64_t qor_cumsum(const int64_t* v, int64_t* out, uint64_t n);
 /* Scaled mean of each window into out; returns n - window + 1. A window longer than n writes
  * one value (the whole mean) and returns 0 or less; out needs max(1, n - window + 1) slots. */
-QOR_API int64_t qor_moving_avg_scaled(const int64_t* v, int64_t* out, uint64_t n,
-                                      uint64_t window);
+QOR_API int64_t qor_moving_avg_scaled(const int64_t* v, int64_t* out, uint64_t n, uint64_t window);
 /* dst[i] = src[i], forward; returns 0. */
 QOR_API int64_t qor_array_copy(const int64_t* src, int64_t* dst, uint64_t n);
 /* out[i] = a[i] + b[i]; returns 0. */
@@ -443,9 +442,11 @@ QOR_API int64_t qor_string_count(const QorString* s, const QorString* needle);
 /* New string without leading and trailing whitespace (tab, LF, CR, space), a copy even when
  * nothing is removed; NULL for NULL, s itself when len is 0, fresh empty when len < 0. */
 QOR_API QorString* qor_string_trim(QorString* s);
-/* New string without leading whitespace; s itself when there is none (or len <= 0), NULL for NULL. */
+/* New string without leading whitespace; s itself when there is none (or len <= 0), NULL for NULL.
+ */
 QOR_API QorString* qor_string_trim_left(QorString* s);
-/* New string without trailing whitespace; s itself when there is none (or len <= 0), NULL for NULL. */
+/* New string without trailing whitespace; s itself when there is none (or len <= 0), NULL for NULL.
+ */
 QOR_API QorString* qor_string_trim_right(QorString* s);
 /* New string with every non-overlapping occurrence of from (leftmost first) replaced by to;
  * s itself when any argument is NULL, from is empty or from does not occur. */
@@ -569,8 +570,7 @@ QOR_API int64_t qor_sb_free(QorStringBuilder* sb);
 QOR_API QorStringBuilder* sb_new(void);
 QOR_API QorStringBuilder* sb_with_capacity(int64_t n);
 QOR_API int64_t sb_push(QorStringBuilder* sb, const QorString* s);
-QOR_API int64_t sb_push_range(QorStringBuilder* sb, const QorString* s, int64_t start,
-                              int64_t end);
+QOR_API int64_t sb_push_range(QorStringBuilder* sb, const QorString* s, int64_t start, int64_t end);
 QOR_API int64_t sb_push_char(QorStringBuilder* sb, int64_t code);
 QOR_API int64_t sb_push_int(QorStringBuilder* sb, int64_t v);
 /* Unlike qor_sb_push_escaped: only '"' and '\' get a backslash; tab, LF, CR pass unchanged. */
