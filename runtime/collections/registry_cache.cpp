@@ -22,33 +22,9 @@ QOR_INTERNAL char* g_reg_cache_texts[kSlots] = {nullptr, nullptr, nullptr};
 
 namespace {
 
-// A string record and its bytes on the process heap, whatever the arena says; null when memory
-// is short.
-QorString* heap_string(const char* bytes, int64_t n) {
-    auto* data = static_cast<char*>(malloc(static_cast<size_t>(n) + 1));
-    auto* s = static_cast<QorString*>(malloc(sizeof(QorString)));
-    if (data == nullptr || s == nullptr) {
-        free(data);
-        free(s);
-        return nullptr;
-    }
-    if (n > 0) memcpy(data, bytes, static_cast<size_t>(n));
-    data[n] = '\0';
-    s->data = data;
-    s->len = n;
-    s->cap = n;
-    return s;
-}
-
 // The map's values are opaque words; here they always hold string record pointers.
 QorString* as_string(int64_t word) {
     return reinterpret_cast<QorString*>(word);  // NOLINT(performance-no-int-to-ptr)
-}
-
-void free_heap_string(QorString* s) {
-    if (s == nullptr) return;
-    free(s->data);
-    free(s);
 }
 
 bool slot_holds(int64_t slot, const QorString* text) {
@@ -64,7 +40,7 @@ void discard(int64_t slot) {
     if (map != nullptr) {
         for (int64_t i = 0; i < map->capacity; i++) {
             if (map->entries[i].state == QOR_STR_SLOT_OCCUPIED) {
-                free_heap_string(map->entries[i].key);
+                qor_ffi_free_string(map->entries[i].key);
             }
         }
         qor_str_hashmap_free(map);
@@ -79,21 +55,21 @@ void discard(int64_t slot) {
 // replaced by a later pair, and a key copy the map did not keep, are freed at once.
 void store_pair(QorStrHashMap* map, const char* key, int64_t key_len, const char* value,
                 int64_t value_len) {
-    QorString* k = heap_string(key, key_len);
-    QorString* v = heap_string(value, value_len);
+    QorString* k = qor::make_heap_string(key, key_len);
+    QorString* v = qor::make_heap_string(value, value_len);
     if (k == nullptr || v == nullptr) {
-        free_heap_string(k);
-        free_heap_string(v);
+        qor_ffi_free_string(k);
+        qor_ffi_free_string(v);
         return;
     }
     int64_t before = map->count;
     QorString* previous = as_string(qor_str_hashmap_insert(map, k, reinterpret_cast<int64_t>(v)));
     if (previous != nullptr) {
-        free_heap_string(k);
-        free_heap_string(previous);
+        qor_ffi_free_string(k);
+        qor_ffi_free_string(previous);
     } else if (map->count == before) {
-        free_heap_string(k);
-        free_heap_string(v);
+        qor_ffi_free_string(k);
+        qor_ffi_free_string(v);
     }
 }
 

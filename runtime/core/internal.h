@@ -45,6 +45,10 @@ QOR_INTERNAL QorString* make_string(const char* bytes, int64_t n);
 // A new record of n bytes whose contents the caller fills in (buffer[n] is already NUL).
 QOR_INTERNAL QorString* make_string_uninit(int64_t n);
 
+// A record and its n bytes (then a NUL) on the process heap, whatever the arena flag says;
+// null when memory is short. Released with qor_ffi_free_string.
+QOR_INTERNAL QorString* make_heap_string(const char* bytes, int64_t n);
+
 // The fresh empty string: a new 1-byte NUL buffer and a new record, len = cap = 0.
 QOR_INTERNAL QorString* fresh_empty_string();
 

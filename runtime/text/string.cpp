@@ -221,17 +221,25 @@ extern "C" QOR_API int64_t qor_str_len(const char* p) { return static_cast<int64
 
 extern "C" QOR_API const char* qor_str_data(const char* p) { return p; }
 
-// Both blocks come from malloc, whatever the arena flag says.
-extern "C" QOR_API QorString* qor_ffi_cstr_to_string(const char* text) {
-    size_t n = text == nullptr ? 0 : strlen(text);
-    auto* data = static_cast<char*>(malloc(n + 1));
+QorString* qor::make_heap_string(const char* bytes, int64_t n) {
+    auto* data = static_cast<char*>(malloc(static_cast<size_t>(n) + 1));
     auto* s = static_cast<QorString*>(malloc(sizeof(QorString)));
-    if (n > 0) memcpy(data, text, n);
+    if (data == nullptr || s == nullptr) {
+        free(data);
+        free(s);
+        return nullptr;
+    }
+    if (n > 0) memcpy(data, bytes, static_cast<size_t>(n));
     data[n] = '\0';
     s->data = data;
-    s->len = static_cast<int64_t>(n);
-    s->cap = static_cast<int64_t>(n);
+    s->len = n;
+    s->cap = n;
     return s;
+}
+
+// Both blocks come from malloc, whatever the arena flag says.
+extern "C" QOR_API QorString* qor_ffi_cstr_to_string(const char* text) {
+    return qor::make_heap_string(text, text == nullptr ? 0 : static_cast<int64_t>(strlen(text)));
 }
 
 extern "C" QOR_API const char* qor_ffi_string_data(const QorString* s) {
