@@ -45,12 +45,6 @@ std::string read_file(const std::string& path) {
     return text;
 }
 
-// Bounds a test whose reads block: the process is ended by SIGALRM if it runs for 30 s.
-struct Watchdog {
-    Watchdog() { alarm(30); }
-    ~Watchdog() { alarm(0); }
-};
-
 // A connected pair: a client from qor_async_socket_connect and the accepted server end.
 struct TcpPair {
     QorSocket* listener = qor_async_socket_listen(0);

@@ -60,12 +60,6 @@ void raise_fd_limit() {
     setrlimit(RLIMIT_NOFILE, &lim);
 }
 
-// Bounds a test whose reads block: the process is ended by SIGALRM if it runs for 30 s.
-struct Watchdog {
-    Watchdog() { alarm(30); }
-    ~Watchdog() { alarm(0); }
-};
-
 // A port where nothing listens (any more).
 int64_t closed_port() {
     QorSocket* l = qor_async_socket_listen(0);

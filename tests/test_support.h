@@ -81,4 +81,10 @@ std::string err_of(F body) {
     return captured(stderr, body);
 }
 
+// Bounds a test whose reads block: the process is ended by SIGALRM if it runs for 30 s.
+struct Watchdog {
+    Watchdog() { alarm(30); }
+    ~Watchdog() { alarm(0); }
+};
+
 #endif  // QOR_TEST_SUPPORT_H
