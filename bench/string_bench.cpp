@@ -1,5 +1,7 @@
 // Making a 16-byte string with the arena on, against the same two allocations and copy through
-// std::pmr::monotonic_buffer_resource and through malloc. Each side is one out-of-line call.
+// std::pmr::monotonic_buffer_resource (the peer) and through malloc (for reference). Naming:
+// BM_QorStringNew and BM_PeerStringNew are the pair measured in the same run. Each side is one
+// out-of-line call.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 #include <string.h>
@@ -43,7 +45,7 @@ __attribute__((noinline)) PmrString* malloc_string_new(const char* bytes, int64_
     return s;
 }
 
-void BM_qor_string_new_arena(benchmark::State& state) {
+void BM_QorStringNew(benchmark::State& state) {
     qor_arena_mode(1);
     int made = 0;
     for (auto _ : state) {
@@ -57,9 +59,9 @@ void BM_qor_string_new_arena(benchmark::State& state) {
     }
     qor_arena_destroy();
 }
-BENCHMARK(BM_qor_string_new_arena);
+BENCHMARK(BM_QorStringNew);
 
-void BM_pmr_monotonic_string(benchmark::State& state) {
+void BM_PeerStringNew(benchmark::State& state) {
     auto* upstream = std::pmr::new_delete_resource();
     auto* pool = new std::pmr::monotonic_buffer_resource(8 << 20, upstream);
     int made = 0;
@@ -74,9 +76,9 @@ void BM_pmr_monotonic_string(benchmark::State& state) {
     }
     delete pool;
 }
-BENCHMARK(BM_pmr_monotonic_string);
+BENCHMARK(BM_PeerStringNew);
 
-void BM_malloc_string(benchmark::State& state) {
+void BM_MallocStringNew(benchmark::State& state) {
     static PmrString* made[kBatch];
     int n = 0;
     for (auto _ : state) {
@@ -96,7 +98,7 @@ void BM_malloc_string(benchmark::State& state) {
         free(made[i]);
     }
 }
-BENCHMARK(BM_malloc_string);
+BENCHMARK(BM_MallocStringNew);
 
 }  // namespace
 
