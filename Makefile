@@ -2,8 +2,12 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+# Where `make install` puts things; empty means the prefix the build was configured with
+# (/usr/local unless CMAKE_FLAGS said otherwise). DESTDIR stages the install under a root.
+PREFIX ?=
+DESTDIR ?=
 
-.PHONY: all run test asan tsan bench fuzz install clean
+.PHONY: all run test asan tsan bench fuzz install uninstall clean
 
 all: $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
@@ -11,8 +15,9 @@ all: $(BUILD)/build.ninja
 $(BUILD)/build.ninja:
 	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
 
-# Builds the image and runs it.
-run: all
+# Builds only the image (not the tests) and runs it.
+run: $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target qor_image
 	./$(BUILD)/qor_image
 
 # Builds everything and runs the whole test suite.
@@ -37,8 +42,20 @@ fuzz:
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DQOR_BUILD_FUZZ=ON -DQOR_BUILD_TESTS=OFF
 	cmake --build build-fuzz -j $(JOBS)
 
-install: all
-	cmake --install $(BUILD)
+# Installs the libraries, the image, the header, the pkg-config file, the CMake package and the
+# documents; the list of what went where stays in $(BUILD)/install_manifest.txt for uninstall.
+install: $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target qor_runtime qor_runtime_static qor_image
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) $(if $(PREFIX),--prefix "$(PREFIX)")
+
+# Removes every file of the last install from $(BUILD), then the package's own directories
+# (lib/cmake/qor_runtime, share/doc/qor_runtime) once empty; shared parents stay.
+uninstall:
+	@test -f $(BUILD)/install_manifest.txt || { echo "no install recorded in $(BUILD)"; exit 1; }
+	xargs -d '\n' rm -f -- < $(BUILD)/install_manifest.txt
+	sed 's|/[^/]*$$||' $(BUILD)/install_manifest.txt | sort -u | grep '/qor_runtime$$' \
+		| xargs -r -d '\n' rmdir --ignore-fail-on-non-empty --
+	rm -f $(BUILD)/install_manifest.txt
 
 clean:
 	rm -rf build build-asan build-tsan build-bench build-fuzz

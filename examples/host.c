@@ -57,6 +57,16 @@ int main(int argc, char** argv) {
     }
     check(qor_ffi_has_error() == 0, "no error after a clean frame");
 
+    /* Sorting a vector reaches the C++ pieces the runtime uses, so a static link proves that
+     * the package names everything the archive needs. */
+    QorVec* v = qor_vec_new();
+    qor_vec_push(qor_vec_push(qor_vec_push(v, 3), 1), 2);
+    qor_vec_sort(v);
+    check(qor_vec_get(v, 0) == 1 && qor_vec_get(v, 2) == 3, "sorted vector");
+    qor_vec_free(v);
+
+    check(strcmp(qor_runtime_version(), QOR_RUNTIME_VERSION) == 0, "library matches header");
+
     QorString* owned = qor_ffi_cstr_to_string("handed over");
     check(qor_ffi_string_len(owned) == 11, "foreign string length");
     qor_ffi_free_string(owned);

@@ -16,6 +16,14 @@
 #ifndef QOR_RUNTIME_H
 #define QOR_RUNTIME_H
 
+/* Version of this header; qor_runtime_version() gives the library's. The major number is the
+ * soname's (libqor_runtime.so.0) and changes only when the ABI does. */
+#define QOR_RUNTIME_VERSION_MAJOR 0
+#define QOR_RUNTIME_VERSION_MINOR 1
+#define QOR_RUNTIME_VERSION_PATCH 0
+#define QOR_RUNTIME_VERSION "0.1.0"
+
+#include <pthread.h>
 #include <stddef.h>
 #include <stdint.h>
 
@@ -64,6 +72,8 @@ typedef struct QorArenaBlock {
  * Start-up and arguments
  * ------------------------------------------------------------------------------------------- */
 
+/* The library's version text, such as "0.1.0" (static storage, never NULL). */
+QOR_API const char* qor_runtime_version(void);
 /* Records argc/argv for the calling thread and switches the arena on; for hosts with a main. */
 QOR_API void qor_init_runtime(int argc, char** argv);
 /* Number of arguments stored for the calling thread (0 in threads that stored none). */
@@ -251,8 +261,6 @@ QOR_API int64_t puts_cstr(const char* text);
 QOR_API int64_t read_int(void);
 #endif
 
-/* @@SECTIONS@@ Each family below owns one section; add its declarations between its markers. */
-
 /* ==== BEGIN compiled program library (program/program.cpp) ==== */
 /* Integer routines of the compiled program. They keep no state. Sums, differences and products
  * wrap modulo 2^64; counts are unsigned; "scaled" results carry three decimals (x1000, the
@@ -387,10 +395,9 @@ QOR_API int32_t qor_f64_is_nan(double x);
 QOR_API double qor_f64_min(double a, double b);
 /* a if a > b, else b (NaN on either side gives b). */
 QOR_API double qor_f64_max(double a, double b);
+#ifdef QOR_PLAIN_NAMES
 /* pow(base, exponent); this operation has no prefixed name. */
 QOR_API double pow_f64(double base, double exponent);
-
-#ifdef QOR_PLAIN_NAMES
 QOR_API int64_t min(int64_t a, int64_t b);
 QOR_API int64_t max(int64_t a, int64_t b);
 #endif
@@ -681,7 +688,16 @@ QOR_API void vec_insert(QorVec* v, int64_t index, int64_t value);
 typedef struct QorArray {
     int64_t capacity;
     int64_t len;
+#ifdef __cplusplus
+/* The elements follow the two words as in C; C++ has no spelling for that without this
+ * extension, which g++ and clang++ lay out exactly as C does. */
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpedantic"
     int64_t items[];
+#pragma GCC diagnostic pop
+#else
+    int64_t items[];
+#endif
 } QorArray;
 
 /* New array: arr's elements then value; arr is untouched. NULL reads as empty. */
@@ -765,7 +781,9 @@ typedef struct QorIntMap {
     int64_t capacity;
 } QorIntMap;
 
-/* These exist under their plain names only. Absence: get and remove answer INT64_MIN. */
+/* These exist under their plain names only, so they too are declared only for includers that
+ * define QOR_PLAIN_NAMES. Absence: get and remove answer INT64_MIN. */
+#ifdef QOR_PLAIN_NAMES
 /* New empty map; NULL when memory is short. Release it with hashmap_free. */
 QOR_API QorIntMap* hashmap_new(void);
 /* Stores or replaces; the previous value when the key was present, else 0 (also for NULL or
@@ -785,6 +803,7 @@ QOR_API void hashmap_free(QorIntMap* map);
 QOR_API QorVec* hashmap_keys(const QorIntMap* map);
 /* New vector of the values in slot order. */
 QOR_API QorVec* hashmap_values(const QorIntMap* map);
+#endif
 
 /* ==== END integer map ==== */
 
@@ -907,6 +926,7 @@ QOR_API void strmap_free(QorStrMap* map);
 /* ==== END string map ==== */
 
 /* ==== BEGIN registry cache (runtime/collections/registry_cache.cpp) ==== */
+#ifdef QOR_PLAIN_NAMES
 /* Looks key up in text of the form "key=value;key=value" through one of three process-wide
  * cache slots (0..2), parsing text again only when it differs from the slot's last text. The
  * returned value is shared with the cache (do not change it) and stays valid for the rest of
@@ -915,6 +935,7 @@ QOR_API void strmap_free(QorStrMap* map);
  * next "=" (a ";" inside it stays part of it). Unlocked: callers serialise per slot.
  *     reg_cached_lookup(text("a=1;b=22"), text("b"), 0)  ->  "22" */
 QOR_API QorString* reg_cached_lookup(const QorString* text, const QorString* key, int64_t slot);
+#endif
 /* ==== END registry cache ==== */
 
 /* ==== BEGIN files (runtime/system/files.cpp) ==== */
@@ -1023,7 +1044,6 @@ QOR_API int64_t sleep_ms(int32_t ms);
 /* ==== END clock ==== */
 
 /* ==== BEGIN threads and locks (runtime/threads/thread.cpp, locks.cpp) ==== */
-#include <pthread.h>
 
 /* A function run by qor_spawn: one 64-bit argument, one 64-bit result. */
 typedef int64_t (*QorThreadFn)(int64_t arg);
@@ -1147,7 +1167,6 @@ QOR_API void qor_condvar_free(QorCondvar* c);
 /* ==== END threads and locks ==== */
 
 /* ==== BEGIN channels (runtime/threads/channel.cpp) ==== */
-#include <pthread.h>
 
 /* A bounded first-in, first-out ring of 64-bit values. count values sit from read_pos forward
  * to write_pos (modulo capacity). The mutex guards every field but senders. */
@@ -1200,7 +1219,6 @@ QOR_API QorChannelHandle* qor_sender_clone(QorChannelHandle* h);
 /* ==== END channels ==== */
 
 /* ==== BEGIN thread pool and scopes (runtime/threads/pool.cpp) ==== */
-#include <pthread.h>
 
 /* A task for a pool or a scope: no arguments, no result. */
 typedef void (*QorTaskFn)(void);
@@ -1265,8 +1283,6 @@ typedef struct QorTask {
  * head, tail, spawned, completed, then the platform mutex. */
 typedef struct QorExecutor QorExecutor;
 
-/* Awaiting an already-complete future: returns value unchanged. */
-QOR_API int64_t __future_await(int64_t value);
 /* New completed task holding value (general heap), or NULL. */
 QOR_API QorTask* qor_task_new(int64_t value);
 /* The task's value; 0 for NULL. */
@@ -1291,6 +1307,8 @@ QOR_API void qor_executor_free(QorExecutor* executor);
 QOR_API int64_t qor_block_on(int64_t value);
 
 #ifdef QOR_PLAIN_NAMES
+/* Awaiting an already-complete future: returns value unchanged (no prefixed name). */
+QOR_API int64_t __future_await(int64_t value);
 QOR_API int64_t future_await(int64_t value);
 #endif
 /* ==== END futures and executor ==== */
