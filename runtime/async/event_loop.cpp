@@ -4,8 +4,12 @@
 // Invariants: at most one active slot per descriptor; a new registration takes the first
 // inactive slot below slot_count, else slot_count (which then grows by one and never shrinks).
 // Behind the public record sits a private index (descriptor -> slot, and a bitmap of active
-// slots) that is kept equal to the table by register and unregister, so that dispatch and
-// registration never scan the table.
+// slots) that is kept equal to the table by register and unregister, so that registration
+// never scans the table, and a registration number per slot.
+// Each epoll event carries its slot and that slot's registration number, so dispatch reaches
+// the slot without a lookup and drops an event whose registration has since been removed or
+// replaced, even when the descriptor number came back under a new registration in the same
+// batch: a registration never receives an event meant for an earlier one.
 #include <errno.h>
 #include <stdlib.h>
 #include <sys/epoll.h>
@@ -53,6 +57,8 @@ struct LoopImpl {
     QorEventLoop pub;  // first, so a QorEventLoop* is a LoopImpl*
     uint64_t active_bits[kSlots / 64];
     IndexEntry index[kIndexSize];
+    // Raised each time a slot takes a new registration (not when one changes its interest).
+    uint32_t generation[kSlots];
 };
 static_assert(offsetof(LoopImpl, pub) == 0);
 
@@ -130,6 +136,14 @@ uint32_t epoll_interest(int32_t interest) {
     return events;
 }
 
+// The epoll data word of slot's current registration: the slot in the low half, its
+// registration number in the high half.
+epoll_data_t event_tag(const LoopImpl* impl, int32_t slot) {
+    epoll_data_t data;
+    data.u64 = uint64_t{impl->generation[slot]} << 32 | static_cast<uint32_t>(slot);
+    return data;
+}
+
 int32_t event_mask(uint32_t events) {
     int32_t mask = 0;
     if (events & EPOLLIN) mask |= QOR_EVENT_READABLE;
@@ -174,6 +188,7 @@ extern "C" QOR_API int32_t qor_event_loop_register(QorEventLoop* loop, int64_t f
         if (slot == loop->slot_count) loop->slot_count++;
         index_insert(impl, fd, slot);
         set_active_bit(impl, slot, true);
+        impl->generation[slot]++;
         op = EPOLL_CTL_ADD;
     }
     QorEventSlot& s = loop->slots[slot];
@@ -184,15 +199,15 @@ extern "C" QOR_API int32_t qor_event_loop_register(QorEventLoop* loop, int64_t f
     s.active = 1;
     epoll_event ev{};
     ev.events = epoll_interest(interest);
-    ev.data.fd = static_cast<int>(fd);
+    ev.data = event_tag(impl, slot);
     if (epoll_ctl(loop->epoll_fd, op, static_cast<int>(fd), &ev) == 0) return 0;
+    if (op != EPOLL_CTL_MOD || errno != ENOENT) return -1;
     // A descriptor closed while registered has left the epoll set but not the table; when its
-    // number comes back, the change of that stale slot is a fresh addition for the kernel.
-    if (op == EPOLL_CTL_MOD && errno == ENOENT &&
-        epoll_ctl(loop->epoll_fd, EPOLL_CTL_ADD, static_cast<int>(fd), &ev) == 0) {
-        return 0;
-    }
-    return -1;
+    // number comes back, the change of that stale slot is a new registration, both for the
+    // kernel and for events of the old descriptor still waiting in a batch.
+    impl->generation[slot]++;
+    ev.data = event_tag(impl, slot);
+    return epoll_ctl(loop->epoll_fd, EPOLL_CTL_ADD, static_cast<int>(fd), &ev) == 0 ? 0 : -1;
 }
 
 extern "C" QOR_API int32_t qor_event_loop_unregister(QorEventLoop* loop, int64_t fd) {
@@ -208,21 +223,23 @@ extern "C" QOR_API int32_t qor_event_loop_unregister(QorEventLoop* loop, int64_t
     return 0;
 }
 
-// Each event looks its slot up at the moment of dispatch, so callbacks may register and
-// unregister descriptors (their own included); an event for a descriptor that an earlier
-// callback of the same batch unregistered is skipped.
+// Each event checks its registration at the moment of dispatch, so callbacks may register and
+// unregister descriptors (their own included). An event whose registration an earlier callback
+// of the same batch removed is skipped, also when that callback registered the same descriptor
+// number again; a callback that only changed a registration's interest keeps its events.
 extern "C" QOR_API int32_t qor_event_loop_run_once(QorEventLoop* loop, int32_t timeout_ms) {
     if (loop == nullptr || loop->stopped) return 0;
     epoll_event events[kMaxEvents];
     int n = epoll_wait(loop->epoll_fd, events, kMaxEvents, timeout_ms);
     if (n < 0) return -1;
-    LoopImpl* impl = impl_of(loop);
+    const LoopImpl* impl = impl_of(loop);
     int32_t called = 0;
     for (int i = 0; i < n; i++) {
-        int64_t fd = events[i].data.fd;
-        int32_t slot = find_slot(impl, fd);
-        if (slot < 0) continue;
+        auto slot = static_cast<uint32_t>(events[i].data.u64);
+        auto generation = static_cast<uint32_t>(events[i].data.u64 >> 32);
+        if (slot >= kSlots || impl->generation[slot] != generation) continue;
         const QorEventSlot& s = loop->slots[slot];
+        if (!s.active) continue;
         s.callback(s.user_data, s.fd, event_mask(events[i].events));
         called++;
     }
