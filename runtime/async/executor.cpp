@@ -4,7 +4,8 @@
 // Invariants: a task in an executor's list belongs to it and is freed only by
 // qor_executor_free (or by the end of qor_block_on); completed counts each task once, when it
 // is added in state 2 or when a run turns it from 0 to 2. The mutex is never held while the
-// event loop runs callbacks.
+// event loop runs callbacks. A task's state and the completed count are read without the mutex
+// (by the accessors, from any thread), so every access to them is atomic.
 #include <pthread.h>
 #include <stdlib.h>
 
@@ -37,6 +38,14 @@ namespace {
 constexpr int32_t kPending = 0;
 constexpr int32_t kCompleted = 2;
 
+// The task's state, as the accessors and the executors see it.
+int32_t state_of(const QorTask* task) { return __atomic_load_n(&task->state, __ATOMIC_ACQUIRE); }
+
+// Adds one to the completed count; the caller holds the mutex, readers may not.
+void count_completed(QorExecutor* ex) {
+    __atomic_store_n(&ex->completed, ex->completed + 1, __ATOMIC_RELEASE);
+}
+
 // Appends task at the tail and counts it; the caller holds the mutex.
 void append_locked(QorExecutor* ex, QorTask* task) {
     task->next = nullptr;
@@ -47,7 +56,7 @@ void append_locked(QorExecutor* ex, QorTask* task) {
     }
     ex->tail = task;
     ex->spawned++;
-    if (task->state == kCompleted) ex->completed++;
+    if (state_of(task) == kCompleted) count_completed(ex);
 }
 
 // One zero-time-out step of the default loop, creating it on first need; skipped if it
@@ -61,9 +70,9 @@ void poll_default_loop() {
 void complete_pending(QorExecutor* ex) {
     pthread_mutex_lock(&ex->mutex);
     for (QorTask* t = ex->head; t != nullptr; t = t->next) {
-        if (t->state == kPending) {
-            t->state = kCompleted;
-            ex->completed++;
+        if (state_of(t) == kPending) {
+            __atomic_store_n(&t->state, kCompleted, __ATOMIC_RELEASE);
+            count_completed(ex);
         }
     }
     pthread_mutex_unlock(&ex->mutex);
@@ -83,13 +92,14 @@ extern "C" QOR_API QorTask* qor_task_new(int64_t value) {
     return task;
 }
 
-// Reads without the executor's mutex.
+// The value is set once, when the task is made, so it needs no lock.
 extern "C" QOR_API int64_t qor_task_get_result(const QorTask* task) {
     return task == nullptr ? 0 : task->value;
 }
 
+// Without the executor's mutex: an atomic read of a state that a run may be changing.
 extern "C" QOR_API int64_t qor_task_is_completed(const QorTask* task) {
-    return task == nullptr || task->state == kCompleted;
+    return task == nullptr || state_of(task) == kCompleted;
 }
 
 // Only for tasks never handed to an executor.
@@ -129,12 +139,13 @@ extern "C" QOR_API int64_t qor_executor_block_on(QorExecutor* executor, int64_t 
     }
     poll_default_loop();
     complete_pending(executor);
-    return task == nullptr ? value : task->value;
+    return value;  // the task's value, which nothing changes after it was made
 }
 
-// Reads without the executor's mutex.
+// Without the executor's mutex: an atomic read of a count that other threads may be raising.
 extern "C" QOR_API int64_t qor_executor_completed_count(const QorExecutor* executor) {
-    return executor == nullptr ? 0 : executor->completed;
+    if (executor == nullptr) return 0;
+    return __atomic_load_n(&executor->completed, __ATOMIC_ACQUIRE);
 }
 
 extern "C" QOR_API void qor_executor_free(QorExecutor* executor) {
