@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -199,6 +200,52 @@ TEST(NbSocket, ReadAndConnectGiveUpWhenTheLoopCannotDeliver) {
     EXPECT_EQ(take(qor_nb_socket_read(s)), "x");
     close(sv[0]);
     close(sv[1]);
+    qor_async_socket_close(s);
+    qor_async_socket_close(server);
+    qor_async_socket_close(listener);
+}
+
+namespace {
+// Takes its own registration away, then fails with a panic.
+void unregister_and_panic(void*, int64_t fd, int32_t) {
+    qor_event_loop_unregister(g_event_loop, fd);
+    qor_panic(qor_string_from_cstr("callback failed"));
+}
+
+// Reads s inside a foreign-call frame; true when a failure came back instead of data.
+bool read_fails_into_frame(QorSocket* s) {
+    volatile bool failed = true;
+    if (qor_ffi_begin() == 0) {
+        free(qor_nb_socket_read(s));
+        failed = false;
+    }
+    qor_ffi_end();
+    return failed;
+}
+}  // namespace
+
+// A callback that fails into the host's frame while a read waits takes the read's registration
+// with it, so data that arrives afterwards is still there for the next read.
+TEST(NbSocket, FailingCallbackDuringAReadLeavesNoRegistration) {
+    Watchdog watchdog;
+    QorSocket* listener = qor_async_socket_listen(0);
+    QorSocket* s = qor_nb_socket_connect("127.0.0.1", qor_async_socket_port(listener));
+    QorSocket* server = qor_async_socket_accept(listener);
+    ASSERT_TRUE(step_until([&] { return s->open == 1; }));
+    int p[2];
+    ASSERT_EQ(pipe(p), 0);
+    ASSERT_EQ(write(p[1], "x", 1), 1);
+    ASSERT_EQ(qor_event_loop_register(g_event_loop, p[0], 1, unregister_and_panic, nullptr), 0);
+    EXPECT_TRUE(read_fails_into_frame(s));
+    EXPECT_STREQ(qor_ffi_error_message(), "callback failed");
+    EXPECT_FALSE(has_registration(s->fd));
+    qor_async_socket_write(server, "abc");
+    for (int i = 0; i < 3; i++) qor_event_loop_run_once(g_event_loop, 20);
+    char peek[4];
+    ASSERT_EQ(recv(s->fd, peek, 3, MSG_PEEK | MSG_DONTWAIT), 3);
+    EXPECT_EQ(take(qor_nb_socket_read(s)), "abc");
+    close(p[0]);
+    close(p[1]);
     qor_async_socket_close(s);
     qor_async_socket_close(server);
     qor_async_socket_close(listener);

@@ -2,8 +2,9 @@
 // and a read that steps that loop until its data arrives, so that other registered work goes
 // on meanwhile. The socket is the ordinary socket record, closed with qor_async_socket_close.
 // Invariants: a wait record is freed exactly once, the connect record by its callback and the
-// read record by the read; a socket's descriptor is registered on the default loop only while
-// its connection is pending or a read on it is waiting.
+// read record by the read (or, when a callback fails into a foreign-call frame while the read
+// waits, by the read's cleanup hook); a socket's descriptor is registered on the default loop
+// only while its connection is pending or a read on it is waiting.
 #include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>
@@ -80,6 +81,40 @@ void on_recv_ready(void* user_data, int64_t fd, int32_t events) {
     qor_event_loop_unregister(g_event_loop, fd);
 }
 
+// A read in progress: what its cleanup needs, kept apart from the socket, which a callback may
+// close while the read waits.
+struct PendingRead {
+    QorEventLoop* loop;
+    int fd;
+    ReadWait* wait;
+    QorUnwindHook hook;
+};
+
+// Removes the read's registration if the loop still exists and still holds it for this read;
+// a registration a callback has since given to other work is left alone.
+void drop_read_registration(const PendingRead* read) {
+    QorEventLoop* loop = read->loop;
+    if (g_event_loop != loop || read->wait->done) return;
+    for (int32_t i = 0; i < loop->slot_count; i++) {
+        const QorEventSlot& s = loop->slots[i];
+        if (s.active && s.fd == read->fd) {
+            if (s.callback == on_recv_ready && s.user_data == read->wait) {
+                qor_event_loop_unregister(loop, read->fd);
+            }
+            return;
+        }
+    }
+}
+
+// Run when a callback fails into a foreign-call frame while the read waits: the registration
+// goes, so later data stays on the socket, and the wait record and its buffer are freed.
+void abandon_read(void* arg) {
+    auto* read = static_cast<PendingRead*>(arg);
+    drop_read_registration(read);
+    free(read->wait->buffer);
+    free(read->wait);
+}
+
 // Steps loop until wait is done; false when the loop can no longer deliver it (stopped,
 // destroyed by a callback, or its wait failing for a reason other than a signal).
 bool step_until_done(QorEventLoop* loop, const ReadWait* wait) {
@@ -153,13 +188,15 @@ extern "C" QOR_API char* qor_nb_socket_read(QorSocket* socket) {
     QorEventLoop* loop = qor_get_event_loop();
     bool delivered = false;
     if (loop != nullptr && !loop->stopped) {
-        if (qor_event_loop_register(loop, socket->fd, QOR_EVENT_READABLE, on_recv_ready, wait) ==
-            0) {
+        PendingRead read{loop, socket->fd, wait, {}};
+        if (qor_event_loop_register(loop, read.fd, QOR_EVENT_READABLE, on_recv_ready, wait) == 0) {
+            qor_unwind_push(&read.hook, abandon_read, &read);
             delivered = step_until_done(loop, wait);
+            qor_unwind_pop(&read.hook);
         }
         // Gives back a slot left filled by a refused or abandoned wait; a loop destroyed
         // meanwhile took its slots with it.
-        if (!delivered && g_event_loop == loop) qor_event_loop_unregister(loop, socket->fd);
+        if (!delivered) drop_read_registration(&read);
     }
     char* data = wait->buffer;
     if (!delivered || wait->received <= 0) {

@@ -2,6 +2,9 @@
 // raised while it is open jumps back to the host's recovery point instead of ending the
 // process. qor_ffi_begin itself is a few lines of assembly (ffi_begin.S) so that the context
 // saved is the caller's, exactly as if the caller had called setjmp.
+// Before jumping, a failure runs the cleanup hooks that runtime functions pushed since the
+// frame was opened, newest first, so that what they hold is not lost with their stack frames.
+#include <assert.h>
 #include <setjmp.h>
 
 #include "core/internal.h"
@@ -10,6 +13,9 @@ thread_local int32_t g_ffi_has_error = 0;
 thread_local char g_ffi_error_msg[512] = {0};
 thread_local int32_t g_ffi_active = 0;
 thread_local jmp_buf g_ffi_jmp_buf;
+// Counts the frames opened on this thread; a hook remembers the count when it is pushed.
+thread_local uint64_t g_ffi_frame_serial = 0;
+thread_local QorUnwindHook* g_ffi_unwind = nullptr;
 
 namespace {
 constexpr size_t kMaxMessage = sizeof g_ffi_error_msg - 1;
@@ -20,6 +26,7 @@ extern "C" QOR_INTERNAL __jmp_buf_tag* qor_ffi_prepare(void) {
     g_ffi_has_error = 0;
     g_ffi_error_msg[0] = '\0';
     g_ffi_active = 1;
+    g_ffi_frame_serial++;
     return g_ffi_jmp_buf;
 }
 
@@ -31,12 +38,31 @@ extern "C" QOR_API const char* qor_ffi_error_message(void) { return g_ffi_error_
 
 extern "C" int32_t qor_ffi_frame_active(void) { return g_ffi_active; }
 
-// A null text keeps the previous message; longer texts are cut to 511 bytes.
+extern "C" void qor_unwind_push(QorUnwindHook* hook, void (*run)(void*), void* arg) {
+    hook->run = run;
+    hook->arg = arg;
+    hook->prev = g_ffi_unwind;
+    hook->frame = g_ffi_frame_serial;
+    g_ffi_unwind = hook;
+}
+
+extern "C" void qor_unwind_pop(QorUnwindHook* hook) {
+    assert(g_ffi_unwind == hook);
+    g_ffi_unwind = hook->prev;
+}
+
+// A null text keeps the previous message; longer texts are cut to 511 bytes. The message is
+// copied first, since a cleanup may free what text points into.
 extern "C" void qor_ffi_trigger(const char* text) {
     g_ffi_has_error = 1;
     if (text != nullptr) {
         strncpy(g_ffi_error_msg, text, kMaxMessage);
         g_ffi_error_msg[kMaxMessage] = '\0';
+    }
+    while (g_ffi_unwind != nullptr && g_ffi_unwind->frame == g_ffi_frame_serial) {
+        QorUnwindHook* hook = g_ffi_unwind;
+        g_ffi_unwind = hook->prev;
+        hook->run(hook->arg);
     }
     longjmp(g_ffi_jmp_buf, 1);
 }

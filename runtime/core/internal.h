@@ -34,6 +34,21 @@ QOR_INTERNAL QOR_NORETURN void qor_ffi_trigger(const char* text);
 // 1 while the calling thread has an open foreign-call frame.
 QOR_INTERNAL int32_t qor_ffi_frame_active(void);
 
+// A cleanup that a failure raised into the foreign-call frame runs before it jumps back: a
+// runtime function that holds memory or registrations while callbacks it calls may fail
+// pushes one, and pops it on its normal way out. The record lives in that function's stack
+// frame. Only hooks pushed since the frame now open was opened run; older ones belong to
+// callers that the jump does not leave.
+struct QorUnwindHook {
+    void (*run)(void* arg);
+    void* arg;
+    struct QorUnwindHook* prev;
+    uint64_t frame;
+};
+QOR_INTERNAL void qor_unwind_push(struct QorUnwindHook* hook, void (*run)(void*), void* arg);
+// Removes hook, which must be the last one pushed, without running it.
+QOR_INTERNAL void qor_unwind_pop(struct QorUnwindHook* hook);
+
 }  // extern "C"
 
 namespace qor {
