@@ -1230,7 +1230,9 @@ typedef struct QorPoolTask {
 } QorPoolTask;
 
 /* A fixed set of workers taking tasks from one first-in, first-out queue until shutdown. The
- * mutex guards head, tail, shutdown and active. */
+ * mutex guards head, tail, shutdown and active. Pools are made only by qor_thread_pool_new:
+ * the runtime's object is larger than this record (a private store of queue nodes follows
+ * it), so a pool declared or allocated by the caller must never be passed in. */
 typedef struct QorThreadPool {
     pthread_t* threads;
     int32_t thread_count;
@@ -1334,7 +1336,10 @@ typedef struct QorEventSlot {
 #define QOR_EVENT_LOOP_SLOTS 1024
 
 /* A single-threaded, level-triggered epoll loop with a fixed table of 1024 slots.
- * slot_count is a high-water mark of table entries used; stopped is never reset. */
+ * slot_count is a high-water mark of table entries used; stopped is never reset.
+ * Loops are made only by qor_event_loop_create: the runtime's object is larger than this
+ * record (a private descriptor index follows it), so a loop declared or allocated by the
+ * caller must never be passed to an event-loop operation. */
 typedef struct QorEventLoop {
     QorEventSlot slots[QOR_EVENT_LOOP_SLOTS];
     int32_t slot_count;
