@@ -13,16 +13,23 @@ static_assert(offsetof(QorArray, items) == 16);
 
 namespace {
 
-// A null array reads as empty wherever an array is only read.
-int64_t length_of(const QorArray* arr) { return arr == nullptr ? 0 : arr->len; }
+// A null array, or a malformed one with a negative len, reads as empty wherever an array is
+// only read.
+int64_t length_of(const QorArray* arr) { return arr == nullptr || arr->len < 0 ? 0 : arr->len; }
 
-// A new block of n slots with both header words set to n; the elements are the caller's.
+// A new block of n >= 0 slots with both header words set to n; the elements are the caller's.
 QorArray* new_array(int64_t n) {
     auto* arr = static_cast<QorArray*>(
-        qor_alloc(sizeof(QorArray) + static_cast<uint64_t>(n) * sizeof(int64_t)));
+        qor_alloc(qor::bytes_for(static_cast<uint64_t>(n), sizeof(int64_t), sizeof(QorArray))));
     arr->capacity = n;
     arr->len = n;
     return arr;
+}
+
+// The length of a new array of a + b slots; a count past INT64_MAX is a request no heap grants.
+int64_t sum_of(int64_t a, int64_t b) {
+    if (!qor::add_length(&a, b)) qor::out_of_memory(UINT64_MAX);
+    return a;
 }
 
 void copy_slots(int64_t* dst, const int64_t* src, int64_t n) {
@@ -33,7 +40,7 @@ void copy_slots(int64_t* dst, const int64_t* src, int64_t n) {
 
 extern "C" QOR_API QorArray* qor_array_push(const QorArray* arr, int64_t value) {
     int64_t n = length_of(arr);
-    QorArray* r = new_array(n + 1);
+    QorArray* r = new_array(sum_of(n, 1));
     if (n > 0) copy_slots(r->items, arr->items, n);
     r->items[n] = value;
     return r;
@@ -50,7 +57,7 @@ extern "C" QOR_API QorArray* qor_array_pop(QorArray* arr) {
 extern "C" QOR_API QorArray* qor_array_concat(const QorArray* a, const QorArray* b) {
     int64_t na = length_of(a);
     int64_t nb = length_of(b);
-    QorArray* r = new_array(na + nb);
+    QorArray* r = new_array(sum_of(na, nb));
     if (na > 0) copy_slots(r->items, a->items, na);
     if (nb > 0) copy_slots(r->items + na, b->items, nb);
     return r;

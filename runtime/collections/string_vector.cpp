@@ -57,9 +57,13 @@ int64_t issue_handle() {
 
 // Appends s, growing items to 8 pointers and then by doubling; false, with the vector
 // unchanged, when the array cannot grow.
+int64_t next_capacity(const QorStrVec* v) {
+    return v->capacity == 0 ? kFirstItemsCap : v->capacity * 2;
+}
+
 bool append(QorStrVec* v, QorString* s) {
     if (v->len >= v->capacity) {
-        int64_t cap = v->capacity == 0 ? kFirstItemsCap : v->capacity * 2;
+        int64_t cap = next_capacity(v);
         void* grown = realloc(v->items, static_cast<size_t>(cap) * sizeof(QorString*));
         if (grown == nullptr) return false;
         v->items = static_cast<QorString**>(grown);
@@ -69,11 +73,18 @@ bool append(QorStrVec* v, QorString* s) {
     return true;
 }
 
+// Appends for the operations that fill a new vector and have no failure result of their own:
+// a pointer array that cannot grow stops the process rather than leave a piece out.
+void append_or_stop(QorStrVec* v, QorString* s) {
+    if (append(v, s)) return;
+    qor::out_of_memory(qor::bytes_for(static_cast<uint64_t>(next_capacity(v)), sizeof(QorString*)));
+}
+
 // Appends a new qor_alloc copy of n bytes to the vector behind handle. Looks the record up
 // again for every piece: nothing else may grow the pool meanwhile, but the handle is the one
 // stable name for it.
 void append_piece(int64_t handle, const char* bytes, int64_t n) {
-    append(lookup(handle), qor::make_string(bytes, n));
+    append_or_stop(lookup(handle), qor::make_string(bytes, n));
 }
 
 // Element order for sorting: null first, then unsigned bytes, then the shorter string. Only
@@ -152,14 +163,18 @@ extern "C" QOR_API int64_t qor_svec_clear(int64_t handle) {
 }
 
 // A null element adds nothing but keeps the separators around its position: 'a', null, 'b'
-// joined by "," give "a,,b". A null separator joins the elements directly.
+// joined by "," give "a,,b". A null separator joins the elements directly. A total past
+// INT64_MAX gives the fresh empty string.
 extern "C" QOR_API QorString* qor_svec_join(int64_t handle, const QorString* sep) {
     QorStrVec* v = lookup(handle);
     if (v == nullptr || v->len == 0) return qor::fresh_empty_string();
     int64_t sep_len = qor::is_missing(sep) || sep->len < 0 ? 0 : sep->len;
-    int64_t total = (v->len - 1) * sep_len;
+    int64_t total = 0;
+    if (__builtin_mul_overflow(v->len - 1, sep_len, &total)) return qor::fresh_empty_string();
     for (int64_t i = 0; i < v->len; i++) {
-        if (!qor::is_missing(v->items[i]) && v->items[i]->len > 0) total += v->items[i]->len;
+        const QorString* e = v->items[i];
+        if (qor::is_missing(e) || e->len <= 0) continue;
+        if (!qor::add_length(&total, e->len)) return qor::fresh_empty_string();
     }
     QorString* r = qor::make_string_uninit(total);
     char* out = r->data;
@@ -271,7 +286,7 @@ extern "C" QOR_API int64_t qor_str_hashmap_keys(const QorStrHashMap* map) {
     if (handle < 0 || map == nullptr) return handle;
     for (int64_t i = 0; i < map->capacity; i++) {
         const QorStrHashSlot& slot = map->entries[i];
-        if (slot.state == QOR_STR_SLOT_OCCUPIED) append(lookup(handle), slot.key);
+        if (slot.state == QOR_STR_SLOT_OCCUPIED) append_or_stop(lookup(handle), slot.key);
     }
     return handle;
 }

@@ -40,19 +40,18 @@ QorVec* make_vec(int64_t capacity) {
 
 // Doubles the slot array until it holds `needed` slots: the one growth rule for push, insert
 // and extend. Doubling once per missing slot and doubling up front end at the same capacity.
-// False (vector unchanged) when the heap refuses.
-bool reserve(QorVec* v, int64_t needed) {
-    if (needed <= v->capacity) return true;
+// Growth has no failure result, so a heap that refuses stops the process rather than let a
+// push or an extend drop its values.
+void reserve(QorVec* v, int64_t needed) {
+    if (needed <= v->capacity) return;
     int64_t capacity = v->capacity < 1 ? 1 : v->capacity;
     while (capacity < needed) {
-        if (capacity > kMaxSlots / 2) return false;
+        if (capacity > kMaxSlots / 2) qor::out_of_memory(UINT64_MAX);
         capacity *= 2;
     }
-    void* items = realloc(v->items, static_cast<size_t>(capacity) * sizeof(int64_t));
-    if (items == nullptr) return false;
-    v->items = static_cast<int64_t*>(items);
+    v->items = static_cast<int64_t*>(
+        qor::xrealloc(v->items, static_cast<uint64_t>(capacity) * sizeof(int64_t)));
     v->capacity = capacity;
-    return true;
 }
 
 // A new vector holding the count slots at items; count <= 0 gives an empty one of capacity 8.
@@ -75,11 +74,10 @@ extern "C" QOR_API QorVec* qor_vec_new(void) { return make_vec(kNewCapacity); }
 
 extern "C" QOR_API QorVec* qor_vec_with_capacity(int64_t n) { return make_vec(n < 2 ? 1 : n); }
 
-// Returns v itself so that compiled code can chain pushes. If growth fails the value is not
-// stored and v is left as it was.
+// Returns v itself so that compiled code can chain pushes.
 extern "C" QOR_API QorVec* qor_vec_push(QorVec* v, int64_t value) {
     if (v == nullptr) return nullptr;
-    if (v->len >= v->capacity && !reserve(v, v->len + 1)) return v;
+    if (v->len >= v->capacity) reserve(v, v->len + 1);
     v->items[v->len++] = value;
     return v;
 }
@@ -212,7 +210,9 @@ extern "C" QOR_API QorVec* qor_vec_slice(const QorVec* v, int64_t start, int64_t
 extern "C" QOR_API void qor_vec_extend(QorVec* dst, const QorVec* src) {
     if (dst == nullptr || src == nullptr || src->len <= 0) return;
     int64_t n = src->len;
-    if (!reserve(dst, dst->len + n)) return;
+    int64_t needed = dst->len;
+    if (!qor::add_length(&needed, n)) qor::out_of_memory(UINT64_MAX);
+    reserve(dst, needed);
     memcpy(dst->items + dst->len, src->items, static_cast<size_t>(n) * sizeof(int64_t));
     dst->len += n;
 }
@@ -231,7 +231,7 @@ extern "C" QOR_API int64_t qor_vec_remove(QorVec* v, int64_t index) {
 extern "C" QOR_API void qor_vec_insert(QorVec* v, int64_t index, int64_t value) {
     if (v == nullptr) return;
     int64_t at = std::clamp<int64_t>(index, 0, v->len);
-    if (v->len >= v->capacity && !reserve(v, v->len + 1)) return;
+    if (v->len >= v->capacity) reserve(v, v->len + 1);
     memmove(v->items + at + 1, v->items + at, static_cast<size_t>(v->len - at) * sizeof(int64_t));
     v->items[at] = value;
     v->len++;

@@ -94,12 +94,14 @@ __attribute__((noinline)) void* alloc_new_block(uint64_t n) {
         limit_exceeded();
     }
     uint64_t size = n <= kBlockSize ? kBlockSize : n + kOversizeSlack;
+    // A heap that cannot give a whole block may still give the request alone: that memory is
+    // not tracked by the arena and never released by it.
     auto* block = static_cast<QorArenaBlock*>(malloc(sizeof(QorArenaBlock)));
-    if (block == nullptr) return malloc(n);
+    if (block == nullptr) return qor::xmalloc(n);
     block->data = static_cast<char*>(malloc(size));
     if (block->data == nullptr) {
         free(block);
-        return malloc(n);
+        return qor::xmalloc(n);
     }
     block->used = n;
     block->size = size;
@@ -117,7 +119,7 @@ __attribute__((noinline)) void* alloc_new_block(uint64_t n) {
 }  // namespace
 
 extern "C" void* qor_alloc(uint64_t n) {
-    if (__atomic_load_n(&g_arena_enabled, __ATOMIC_RELAXED) == 0) return malloc(n);
+    if (__atomic_load_n(&g_arena_enabled, __ATOMIC_RELAXED) == 0) return qor::xmalloc(n);
     if (n > UINT64_MAX - 7) limit_exceeded();
     n = (n + 7) & ~uint64_t{7};
     QorArenaBlock* b = g_arena_current;

@@ -1,6 +1,6 @@
-// Helpers shared by several runtime families: the allocator entry, string making, the one
-// string hash, and the macro that exports a plain twin as an alias of its prefixed function.
-// Nothing here is exported from the library.
+// Helpers shared by several runtime families: the allocator entry and the heap funnel, string
+// making and the overflow rule for joins, the one string hash, and the macro that exports a plain
+// twin as an alias of its prefixed function. Nothing here is exported from the library.
 #ifndef QOR_CORE_INTERNAL_H
 #define QOR_CORE_INTERNAL_H
 
@@ -20,7 +20,8 @@
 extern "C" {
 
 // The runtime's allocator for values compiled code never frees one by one: a pointer bump in
-// the calling thread's arena while g_arena_enabled is set, plain malloc otherwise.
+// the calling thread's arena while g_arena_enabled is set, plain malloc otherwise. Never null:
+// when the heap refuses, the process stops through qor::out_of_memory.
 QOR_INTERNAL void* qor_alloc(uint64_t n);
 
 // The calling thread's current arena block (the tail of its list), or null.
@@ -53,12 +54,46 @@ QOR_INTERNAL void qor_unwind_pop(struct QorUnwindHook* hook);
 
 namespace qor {
 
+// Writes "[qor] FATAL: out of memory (n bytes)" on stderr and exits with 1: the one stop for a
+// request the heap refuses. n is the request (UINT64_MAX when its size overflowed).
+QOR_INTERNAL QOR_NORETURN void out_of_memory(uint64_t n);
+
+// malloc, calloc and realloc that never return null; a refused request is out_of_memory.
+// xrealloc leaves p untouched until the new block is had.
+QOR_INTERNAL void* xmalloc(uint64_t n);
+QOR_INTERNAL void* xcalloc(uint64_t count, uint64_t size);
+QOR_INTERNAL void* xrealloc(void* p, uint64_t n);
+
+// The byte size of count elements of size bytes plus header bytes, or UINT64_MAX when it does
+// not fit in 64 bits (a request no allocator grants). count must not be negative.
+inline uint64_t bytes_for(uint64_t count, uint64_t size, uint64_t header = 0) {
+    uint64_t n = 0;
+    if (__builtin_mul_overflow(count, size, &n) || __builtin_add_overflow(n, header, &n)) {
+        return UINT64_MAX;
+    }
+    return n;
+}
+
+// The overflow rule for joins (concatenation, join, repetition): adds n to *total, or returns
+// false when the sum passes INT64_MAX; the join then gives the fresh empty string, since no
+// text of that length can exist.
+inline bool add_length(int64_t* total, int64_t n) {
+    return !__builtin_add_overflow(*total, n, total);
+}
+
 // A new record over a new buffer holding the n bytes at bytes and a NUL; len = cap = n.
-// Two allocations with qor_alloc, the buffer first. bytes may be NULL only when n is 0.
+// Two allocations with qor_alloc, the buffer first. bytes may be NULL only when n is 0. A
+// negative n gives the fresh empty string.
 QOR_INTERNAL QorString* make_string(const char* bytes, int64_t n);
 
-// A new record of n bytes whose contents the caller fills in (buffer[n] is already NUL).
+// A new record of n bytes whose contents the caller fills in (buffer[n] is already NUL). A
+// negative n is taken as 0.
 QOR_INTERNAL QorString* make_string_uninit(int64_t n);
+
+// A new qor_alloc record over a buffer the caller already holds, with data[len] == 0: the one
+// place a string record is filled in. Used for buffers made elsewhere (number text, the file
+// reader's heap buffer).
+QOR_INTERNAL QorString* make_record(char* data, int64_t len, int64_t cap);
 
 // A record and its n bytes (then a NUL) on the process heap, whatever the arena flag says;
 // null when memory is short. Released with qor_ffi_free_string.

@@ -23,12 +23,18 @@ constexpr int64_t kDefaultCapacity = 1024;
 constexpr int64_t kSmallCapacity = 64;
 
 // Doubles cap while len + k >= cap, so k bytes and the closing NUL fit; reallocates only when
-// cap changed. The one growth rule for every append.
+// cap changed. The one growth rule for every append. A cap that would pass INT64_MAX, or a
+// heap that refuses, stops the process: an append never silently loses bytes.
 void make_room(QorStringBuilder* sb, int64_t k) {
     int64_t cap = sb->cap;
-    while (sb->len + k >= cap) cap *= 2;
+    int64_t needed = sb->len;
+    if (!qor::add_length(&needed, k)) qor::out_of_memory(UINT64_MAX);
+    while (needed >= cap) {
+        if (cap > INT64_MAX / 2) qor::out_of_memory(UINT64_MAX);
+        cap *= 2;
+    }
     if (cap == sb->cap) return;
-    sb->data = static_cast<char*>(realloc(sb->data, static_cast<size_t>(cap)));
+    sb->data = static_cast<char*>(qor::xrealloc(sb->data, static_cast<uint64_t>(cap)));
     sb->cap = cap;
 }
 
@@ -57,8 +63,8 @@ int64_t append(QorStringBuilder* sb, const char* bytes, int64_t n) {
 }
 
 QorStringBuilder* new_builder(int64_t cap) {
-    auto* sb = static_cast<QorStringBuilder*>(malloc(sizeof(QorStringBuilder)));
-    sb->data = static_cast<char*>(malloc(static_cast<size_t>(cap)));
+    auto* sb = static_cast<QorStringBuilder*>(qor::xmalloc(sizeof(QorStringBuilder)));
+    sb->data = static_cast<char*>(qor::xmalloc(static_cast<uint64_t>(cap)));
     sb->data[0] = '\0';
     sb->len = 0;
     sb->cap = cap;

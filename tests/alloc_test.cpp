@@ -1,0 +1,284 @@
+// Exhausted memory: the funnel's one-line stop, and a sweep that refuses the Nth heap request
+// the runtime makes over a workload of strings, the builder, vectors, arrays, the three maps,
+// splitting, channels and the event loop. Every run must end in a correct result, a reported
+// failure, or the out-of-memory stop; never a signal and never a wrong answer.
+// The program is linked with --wrap for malloc, calloc and realloc, so the wrappers below see
+// every request made by the runtime's own code (not those made inside glibc or libstdc++).
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <regex>
+#include <string>
+
+#include "test_support.h"
+
+extern "C" void* __real_malloc(size_t n);
+extern "C" void* __real_calloc(size_t count, size_t size);
+extern "C" void* __real_realloc(void* p, size_t n);
+
+namespace {
+
+// Requests still to pass before the refused ones; negative while no failure is planned.
+std::atomic<int64_t> g_pass_before_failure{-1};
+// How many requests in a row are refused once the countdown runs out.
+std::atomic<int64_t> g_refusals{0};
+std::atomic<bool> g_refused_any{false};
+
+bool refuse_this_request() {
+    if (g_pass_before_failure.load(std::memory_order_relaxed) < 0) return false;
+    if (g_pass_before_failure.fetch_sub(1, std::memory_order_relaxed) > 0) return false;
+    g_pass_before_failure.store(0, std::memory_order_relaxed);
+    if (g_refusals.fetch_sub(1, std::memory_order_relaxed) <= 0) {
+        g_pass_before_failure.store(-1, std::memory_order_relaxed);
+        return false;
+    }
+    g_refused_any.store(true, std::memory_order_relaxed);
+    return true;
+}
+
+// Refuses `count` heap requests after letting `pass` of them through.
+void refuse_after(int64_t pass, int64_t count = 1) {
+    g_refusals.store(count);
+    g_pass_before_failure.store(pass);
+}
+
+}  // namespace
+
+extern "C" void* __wrap_malloc(size_t n) {
+    return refuse_this_request() ? nullptr : __real_malloc(n);
+}
+
+extern "C" void* __wrap_calloc(size_t count, size_t size) {
+    return refuse_this_request() ? nullptr : __real_calloc(count, size);
+}
+
+extern "C" void* __wrap_realloc(void* p, size_t n) {
+    return refuse_this_request() ? nullptr : __real_realloc(p, n);
+}
+
+namespace {
+
+// The one line the out-of-memory stop writes for a request of n bytes.
+testing::Matcher<const std::string&> stop_for(uint64_t n) {
+    return testing::Eq("[qor] FATAL: out of memory (" + std::to_string(n) + " bytes)\n");
+}
+
+}  // namespace
+
+// Operations without a failure result stop with the request's size when the heap refuses:
+// records and buffers, the builder and its growth, vector growth (which used to drop the
+// pushed value) and the arena's block and fallback requests.
+TEST(OutOfMemoryDeathTest, StopsWithOneLineNamingTheRequest) {
+    ArenaOff off;
+    EXPECT_EXIT(
+        {
+            refuse_after(0);
+            qor_string_new("abc", 3);
+        },
+        testing::ExitedWithCode(1), stop_for(4));
+    EXPECT_EXIT(
+        {
+            refuse_after(0);
+            qor_sb_new();
+        },
+        testing::ExitedWithCode(1), stop_for(sizeof(QorStringBuilder)));
+    EXPECT_EXIT(
+        {
+            QorStringBuilder* sb = qor_sb_with_capacity(4);
+            refuse_after(0);
+            sb_push_cstr(sb, "four");
+        },
+        testing::ExitedWithCode(1), stop_for(8));
+    EXPECT_EXIT(
+        {
+            QorVec* v = qor_vec_new();
+            for (int i = 0; i < 8; i++) qor_vec_push(v, i);
+            refuse_after(0);
+            qor_vec_push(v, 8);
+            fprintf(stderr, "pushed, len %ld\n", static_cast<long>(qor_vec_len(v)));
+        },
+        testing::ExitedWithCode(1), stop_for(16 * sizeof(int64_t)));
+    // Arena on: the block record, then the request alone, are refused.
+    EXPECT_EXIT(
+        {
+            qor_arena_mode(1);
+            refuse_after(0, 2);
+            qor_string_new("abc", 3);
+        },
+        testing::ExitedWithCode(1), stop_for(8));
+}
+
+// With only the block refused the arena falls back to the request alone and the value is good.
+TEST(OutOfMemoryDeathTest, ArenaFallsBackWhenOnlyTheBlockIsRefused) {
+    EXPECT_EXIT(
+        {
+            qor_arena_mode(1);
+            refuse_after(1);
+            QorString* s = qor_string_new("fallback", 8);
+            _exit(text_of(s) == "fallback" && s->data[8] == '\0' ? 0 : 2);
+        },
+        testing::ExitedWithCode(0), "");
+}
+
+namespace {
+
+QorString* S(const char* text) { return qor_string_from_cstr(text); }
+
+bool is(const QorString* s, std::string_view want) {
+    return s != nullptr && s->data != nullptr && text_of(s) == want && s->data[s->len] == '\0';
+}
+
+bool strings_and_builder() {
+    QorString* csv = S("alpha,beta,gamma");
+    if (!is(csv, "alpha,beta,gamma")) return false;
+    if (!is(qor_string_concat3(S("a"), S("b"), S("c")), "abc")) return false;
+    if (!is(qor_string_repeat(S("ab"), 3), "ababab")) return false;
+    if (!is(qor_int_to_string(-42), "-42")) return false;
+    QorStringBuilder* sb = qor_sb_with_capacity(2);
+    for (int i = 0; i < 100; i++) qor_sb_push_char(sb, 'a' + i % 26);
+    QorString* built = qor_sb_build(sb);
+    qor_sb_free(sb);
+    return built->len == 100 && built->data[25] == 'z' && built->data[99] == 'v';
+}
+
+bool vectors_and_arrays() {
+    QorVec* v = qor_vec_new();
+    if (v != nullptr) {
+        for (int i = 0; i < 100; i++) qor_vec_push(v, i);
+        bool good = qor_vec_len(v) == 100 && qor_vec_sum(v) == 4950;
+        qor_vec_free(v);
+        if (!good) return false;
+    }
+    QorArray* a = nullptr;
+    for (int i = 0; i < 20; i++) a = qor_array_push(a, i);
+    return qor_array_len(a) == 20 && qor_array_get_safe(a, 19) == 19;
+}
+
+bool splitting() {
+    QorVec* parts = qor_string_split(S("x,y,z"), S(","));
+    if (parts != nullptr && (qor_vec_len(parts) != 3 ||
+                             !is(reinterpret_cast<QorString*>(qor_vec_get(parts, 2)), "z"))) {
+        return false;
+    }
+    int64_t h = qor_str_split(S("p q r s"), S(" "));
+    return h < 0 || (qor_svec_len(h) == 4 && is(qor_svec_get(h, 3), "s"));
+}
+
+bool maps() {
+    if (QorIntMap* m = hashmap_new()) {
+        for (int64_t k = 0; k < 50; k++) hashmap_insert(m, k, k * 2);
+        bool good = hashmap_get(m, 49) == 98 && hashmap_len(m) == 50;
+        hashmap_free(m);
+        if (!good) return false;
+    }
+    if (QorStrHashMap* m = qor_str_hashmap_new()) {
+        for (int64_t k = 0; k < 50; k++) qor_str_hashmap_insert(m, qor_int_to_string(k), k);
+        bool good = qor_str_hashmap_get(m, S("49")) == 49;
+        int64_t keys = qor_str_hashmap_keys(m);
+        good = good && (keys < 0 || qor_svec_len(keys) == 50);
+        qor_str_hashmap_free(m);
+        if (!good) return false;
+    }
+    // Past 48 keys the string map doubles its buckets; a node it cannot get is reported as 0.
+    if (QorStrMap* m = qor_strmap_new()) {
+        int64_t stored = 0;
+        for (int64_t k = 0; k < 60; k++) stored += qor_strmap_insert(m, qor_int_to_string(k), k);
+        bool good = qor_strmap_size(m) == stored;
+        QorVec* keys = qor_strmap_keys(m);
+        good = good && (keys == nullptr || qor_vec_len(keys) == stored);
+        qor_vec_free(keys);
+        qor_strmap_free(m);
+        if (!good) return false;
+    }
+    return true;
+}
+
+int g_ready_calls = 0;
+
+bool channel_and_loop() {
+    QorChannelHandle* tx = nullptr;
+    QorChannelHandle* rx = nullptr;
+    if (qor_channel_new(4, &tx, &rx) != nullptr) {
+        for (int64_t i = 1; i <= 3; i++) qor_channel_send(tx, i);
+        int64_t sum = 0;
+        for (int i = 0; i < 3; i++) sum += qor_channel_recv(rx);
+        if (sum != 6) return false;
+    }
+    QorEventLoop* loop = qor_event_loop_create();
+    if (loop == nullptr) return true;
+    int fds[2];
+    if (pipe(fds) != 0) return false;
+    auto ready = [](void*, int64_t, int32_t) { g_ready_calls++; };
+    bool good = qor_event_loop_register(loop, fds[0], 1, ready, nullptr) == 0 &&
+                write(fds[1], "x", 1) == 1 && qor_event_loop_run_once(loop, 5000) == 1 &&
+                g_ready_calls == 1;
+    qor_event_loop_destroy(loop);
+    close(fds[0]);
+    close(fds[1]);
+    return good;
+}
+
+// Runs the workload in a child whose heap refuses the request after `pass`; exit 0 when every
+// result was correct or a reported failure, 2 on a wrong result, 3 when nothing was refused.
+pid_t run_child(int64_t pass, bool arena, int err_fd) {
+    pid_t pid = fork();
+    if (pid != 0) return pid;
+    dup2(err_fd, 2);
+    alarm(10);
+    qor_arena_mode(arena ? 1 : 0);
+    refuse_after(pass);
+    bool good = strings_and_builder() && vectors_and_arrays() && splitting() && maps() &&
+                channel_and_loop();
+    g_pass_before_failure.store(-1);
+    _exit(!good ? 2 : g_refused_any.load() ? 0 : 3);
+}
+
+// What one run wrote on stderr, read until the child closes its end.
+std::string drain(int fd) {
+    std::string out;
+    char buffer[512];
+    ssize_t n;
+    while ((n = read(fd, buffer, sizeof buffer)) > 0) out.append(buffer, static_cast<size_t>(n));
+    return out;
+}
+
+// Sweeps the refused request from the first to past the last one the workload makes.
+void sweep(bool arena) {
+    const std::regex stop("\\[qor\\] FATAL: out of memory \\([0-9]+ bytes\\)\n");
+    int stops = 0;
+    for (int64_t pass = 0; pass < 20000; pass++) {
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        pid_t pid = run_child(pass, arena, fds[1]);
+        close(fds[1]);
+        std::string err = drain(fds[0]);
+        close(fds[0]);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status))
+            << "request " << pass << " ended by signal " << WTERMSIG(status) << "; stderr: " << err;
+        int code = WEXITSTATUS(status);
+        if (code == 3) {
+            EXPECT_GT(pass, 50) << "the workload made too few heap requests to mean much";
+            EXPECT_GT(stops, 0);
+            return;
+        }
+        if (code == 1) {
+            EXPECT_TRUE(std::regex_match(err, stop)) << "request " << pass << ": " << err;
+            stops++;
+        } else {
+            ASSERT_EQ(code, 0) << "request " << pass << " gave a wrong result; stderr: " << err;
+            EXPECT_EQ(err, "") << "request " << pass;
+        }
+    }
+    FAIL() << "the workload never finished without a refusal";
+}
+
+}  // namespace
+
+TEST(AllocationFailureSweep, HeapValuesEveryRequestRefusedOnce) { sweep(false); }
+
+TEST(AllocationFailureSweep, ArenaValuesEveryRequestRefusedOnce) { sweep(true); }
