@@ -80,6 +80,10 @@ TEST(ArrayConcat, JoinsInOrderAndReadsNullAsEmpty) {
     EXPECT_EQ(elements(qor_array_concat(nullptr, b)), V{3});
     EXPECT_EQ(elements(qor_array_concat(a, nullptr)), (V{1, 2}));
     EXPECT_EQ(elements(a), (V{1, 2}));
+    // A malformed header with a negative len reads as empty rather than sizing a block.
+    QorArray negative{-3, -3};
+    EXPECT_EQ(elements(qor_array_concat(&negative, b)), V{3});
+    EXPECT_EQ(elements(qor_array_push(&negative, 7)), V{7});
 }
 
 TEST(ArraySlice, ClampsAndYieldsHeaderOnlyArraysForEmptyRanges) {

@@ -17,6 +17,9 @@ TEST(StringMake, CopiesBytesIncludingNuls) {
     EXPECT_TEXT(qor_string_new(nullptr, 0), "");
     EXPECT_TEXT(s("hello"), "hello");
     EXPECT_FRESH_EMPTY(qor_string_from_cstr(nullptr));
+    // A negative length must not put the closing NUL before the buffer.
+    EXPECT_FRESH_EMPTY(qor_string_new("abc", -1));
+    EXPECT_FRESH_EMPTY(qor_string_new("abc", INT64_MIN));
     // Every call makes a new record over a new buffer.
     QorString* e1 = qor::fresh_empty_string();
     QorString* e2 = qor::fresh_empty_string();
@@ -142,6 +145,11 @@ TEST(StringConcat, WiderFormsSkipMissingOperands) {
     QorString negative{const_cast<char*>("xyz"), -3, -3};  // malformed: adds no bytes
     EXPECT_TEXT(qor_string_concat3(s("a"), &negative, s("b")), "ab");
     EXPECT_TEXT(qor_string_concat(&negative, s("b")), "b");
+    // Lengths whose sum passes INT64_MAX (malformed) give the fresh empty string, not a
+    // wrapped size.
+    QorString huge{const_cast<char*>("h"), INT64_MAX / 2 + 1, 0};
+    EXPECT_FRESH_EMPTY(qor_string_concat(&huge, &huge));
+    EXPECT_FRESH_EMPTY(qor_string_concat3(&huge, s("x"), &huge));
     QorString* only = s("solo");
     QorString* r = qor_string_concat3(only, nullptr, nullptr);
     EXPECT_NE(r, only);

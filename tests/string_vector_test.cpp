@@ -147,6 +147,12 @@ TEST(StrVec, JoinKeepsSeparatorsAroundNullElements) {
     qor_svec_push(nul, B(std::string_view("a\0b", 3)));
     qor_svec_push(nul, S("c"));
     EXPECT_TEXT(qor_svec_join(nul, B(std::string_view("\0", 1))), std::string_view("a\0b\0c", 5));
+    // A total past INT64_MAX (malformed lengths) gives the fresh empty string.
+    QorString huge{const_cast<char*>("h"), INT64_MAX / 2 + 1, 0};
+    int64_t big = qor_svec_new();
+    qor_svec_push(big, &huge);
+    qor_svec_push(big, &huge);
+    EXPECT_FRESH_EMPTY(qor_svec_join(big, nullptr));
 }
 
 TEST(StrVec, SortPutsNullsFirstThenBytesThenShorter) {

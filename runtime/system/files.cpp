@@ -85,14 +85,6 @@ bool is_dot_or_dotdot(const char* name) {
 
 }  // namespace
 
-QorString* qor::wrap_buffer(char* data, int64_t len, int64_t cap) {
-    auto* s = static_cast<QorString*>(qor_alloc(sizeof(QorString)));
-    s->data = data;
-    s->len = len;
-    s->cap = cap;
-    return s;
-}
-
 qor::DrainedBytes qor::drain_stream(FILE* f, size_t first_size) {
     DrainedBytes r{nullptr, 0, first_size == 0 ? 1 : first_size, true};
     r.data = static_cast<char*>(malloc(r.size));
@@ -143,7 +135,7 @@ extern "C" QOR_API QorString* qor_read_file(const QorString* path) {
         return qor::fresh_empty_string();
     }
     auto n = static_cast<int64_t>(bytes.len);
-    return qor::wrap_buffer(bytes.data, n, n);
+    return qor::make_record(bytes.data, n, n);
 }
 
 // A missing path or data, or a negative len, is refused before the file is opened.

@@ -32,7 +32,7 @@ QorString* capture(const char* command) {
         free(out.data);
         return s;
     }
-    return qor::wrap_buffer(out.data, n, static_cast<int64_t>(out.size));
+    return qor::make_record(out.data, n, static_cast<int64_t>(out.size));
 }
 
 }  // namespace

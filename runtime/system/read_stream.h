@@ -1,5 +1,5 @@
-// Draining a stdio stream to its end into one growing malloc'd buffer, and handing such a
-// buffer out as a string: the one reading loop behind the whole-file reader and the command
+// Draining a stdio stream to its end into one growing malloc'd buffer (qor::make_record hands
+// such a buffer out as a string): the one reading loop behind the whole-file reader and the command
 // capture. Defined in files.cpp; nothing here is exported.
 #ifndef QOR_SYSTEM_READ_STREAM_H
 #define QOR_SYSTEM_READ_STREAM_H
@@ -26,10 +26,6 @@ struct DrainedBytes {
 // holds exactly first_size - 1 bytes therefore never grows the buffer. A read cut short by a
 // signal is retried, not taken as an error. The caller owns data and closes f.
 QOR_INTERNAL DrainedBytes drain_stream(FILE* f, size_t first_size);
-
-// A record (from qor_alloc) over a byte buffer that the caller hands over, such as the malloc'd
-// buffer of drain_stream; data[len] must already be NUL.
-QOR_INTERNAL QorString* wrap_buffer(char* data, int64_t len, int64_t cap);
 
 }  // namespace qor
 

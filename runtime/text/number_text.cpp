@@ -16,11 +16,7 @@ char* take_buffer(size_t size) { return static_cast<char*>(qor_alloc(size)); }
 // Ends the text at n (which must be the first NUL) and wraps buf in a new record.
 QorString* finish(char* buf, size_t n) {
     buf[n] = '\0';
-    auto* s = static_cast<QorString*>(qor_alloc(sizeof(QorString)));
-    s->data = buf;
-    s->len = static_cast<int64_t>(n);
-    s->cap = static_cast<int64_t>(n);
-    return s;
+    return qor::make_record(buf, static_cast<int64_t>(n), static_cast<int64_t>(n));
 }
 
 // Digits of v (read as unsigned) in base, in a buffer of exactly their length and a NUL.

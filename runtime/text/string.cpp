@@ -14,23 +14,33 @@ static_assert(offsetof(QorString, data) == 0);
 static_assert(offsetof(QorString, len) == 8);
 static_assert(offsetof(QorString, cap) == 16);
 
+namespace {
+
+QorString* fill_record(QorString* s, char* data, int64_t len, int64_t cap) {
+    s->data = data;
+    s->len = len;
+    s->cap = cap;
+    return s;
+}
+
+}  // namespace
+
+QorString* qor::make_record(char* data, int64_t len, int64_t cap) {
+    return fill_record(static_cast<QorString*>(qor_alloc(sizeof(QorString))), data, len, cap);
+}
+
+// A negative length would put the closing NUL before the buffer; it reads as 0.
 QorString* qor::make_string_uninit(int64_t n) {
+    if (n < 0) n = 0;
     uint64_t buffer_size = static_cast<uint64_t>(n) + 1;
-    char* data;
-    QorString* s;
     uint64_t rounded = (buffer_size + 7) & ~uint64_t{7};
     if (char* both = arena_bump_pair(rounded, sizeof(QorString))) {
-        data = both;
-        s = reinterpret_cast<QorString*>(both + rounded);
-    } else {
-        data = static_cast<char*>(qor_alloc(buffer_size));
-        s = static_cast<QorString*>(qor_alloc(sizeof(QorString)));
+        both[n] = '\0';
+        return fill_record(reinterpret_cast<QorString*>(both + rounded), both, n, n);
     }
+    auto* data = static_cast<char*>(qor_alloc(buffer_size));
     data[n] = '\0';
-    s->data = data;
-    s->len = n;
-    s->cap = n;
-    return s;
+    return make_record(data, n, n);
 }
 
 namespace {
@@ -63,7 +73,7 @@ inline void copy_short_or_long(char* dst, const char* src, int64_t n) {
 
 QorString* qor::make_string(const char* bytes, int64_t n) {
     QorString* s = make_string_uninit(n);
-    copy_short_or_long(s->data, bytes, n);
+    copy_short_or_long(s->data, bytes, s->len);
     return s;
 }
 
@@ -71,6 +81,7 @@ QorString* qor::fresh_empty_string() { return make_string_uninit(0); }
 
 using qor::is_missing;
 
+// A negative n gives the fresh empty string.
 extern "C" QOR_API QorString* qor_string_new(const char* bytes, int64_t n) {
     return qor::make_string(bytes, n);
 }
@@ -163,7 +174,9 @@ extern "C" QOR_API QorString* qor_string_concat(const QorString* a, const QorStr
     if (is_missing(a) || is_missing(b)) return qor::fresh_empty_string();
     int64_t len_a = byte_count(a);
     int64_t len_b = byte_count(b);
-    QorString* r = qor::make_string_uninit(len_a + len_b);
+    int64_t total = len_a;
+    if (!qor::add_length(&total, len_b)) return qor::fresh_empty_string();
+    QorString* r = qor::make_string_uninit(total);
     memcpy(r->data, a->data, static_cast<size_t>(len_a));
     memcpy(r->data + len_a, b->data, static_cast<size_t>(len_b));
     return r;
@@ -172,9 +185,12 @@ extern "C" QOR_API QorString* qor_string_concat(const QorString* a, const QorStr
 namespace {
 
 // Joins the operands in order with one buffer and one record; missing operands count as empty.
+// A total past INT64_MAX (only malformed records can reach it) gives the fresh empty string.
 QorString* concat_all(const QorString* const* parts, int count) {
     int64_t total = 0;
-    for (int i = 0; i < count; i++) total += byte_count(parts[i]);
+    for (int i = 0; i < count; i++) {
+        if (!qor::add_length(&total, byte_count(parts[i]))) return qor::fresh_empty_string();
+    }
     QorString* r = qor::make_string_uninit(total);
     char* out = r->data;
     for (int i = 0; i < count; i++) {
@@ -222,6 +238,7 @@ extern "C" QOR_API int64_t qor_str_len(const char* p) { return static_cast<int64
 extern "C" QOR_API const char* qor_str_data(const char* p) { return p; }
 
 QorString* qor::make_heap_string(const char* bytes, int64_t n) {
+    if (n < 0) n = 0;
     auto* data = static_cast<char*>(malloc(static_cast<size_t>(n) + 1));
     auto* s = static_cast<QorString*>(malloc(sizeof(QorString)));
     if (data == nullptr || s == nullptr) {
@@ -231,10 +248,7 @@ QorString* qor::make_heap_string(const char* bytes, int64_t n) {
     }
     if (n > 0) memcpy(data, bytes, static_cast<size_t>(n));
     data[n] = '\0';
-    s->data = data;
-    s->len = n;
-    s->cap = n;
-    return s;
+    return fill_record(s, data, n, n);
 }
 
 // Both blocks come from malloc, whatever the arena flag says.
