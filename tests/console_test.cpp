@@ -1,8 +1,13 @@
 // Console printing formats and the line, byte and number readers.
+#include <pthread.h>
+#include <signal.h>
 #include <stdio.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "test_support.h"
 
@@ -20,6 +25,48 @@ void feed_stdin(const std::string& bytes) {
     ASSERT_NE(freopen(path.c_str(), "rb", stdin), nullptr);
     remove(path.c_str());  // stdin keeps the open file; nothing is left behind
 }
+
+// Makes stdin a pipe whose writer sends the pieces one by one and then closes it. Between two
+// pieces the reading (calling) thread gets SIGUSR1 from a handler without SA_RESTART, so a
+// read blocked on the pipe fails with EINTR.
+class InterruptedStdin {
+  public:
+    explicit InterruptedStdin(std::vector<std::string> pieces) {
+        feed_stdin("");  // a fresh stream state over an empty file, then the pipe under it
+        int ends[2];
+        EXPECT_EQ(pipe(ends), 0);
+        saved_stdin_ = dup(STDIN_FILENO);
+        dup2(ends[0], STDIN_FILENO);
+        close(ends[0]);
+        struct sigaction quiet {};
+        quiet.sa_handler = [](int) {};
+        sigemptyset(&quiet.sa_mask);
+        sigaction(SIGUSR1, &quiet, &saved_action_);
+        writer_ = std::thread([fd = ends[1], pieces = std::move(pieces), reader = pthread_self()] {
+            for (const std::string& piece : pieces) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(30));
+                pthread_kill(reader, SIGUSR1);
+                std::this_thread::sleep_for(std::chrono::milliseconds(30));
+                EXPECT_EQ(write(fd, piece.data(), piece.size()),
+                          static_cast<ssize_t>(piece.size()));
+            }
+            close(fd);
+        });
+    }
+    ~InterruptedStdin() {
+        writer_.join();
+        sigaction(SIGUSR1, &saved_action_, nullptr);
+        dup2(saved_stdin_, STDIN_FILENO);
+        close(saved_stdin_);
+        clearerr(stdin);
+    }
+
+  private:
+    Watchdog watchdog_;
+    int saved_stdin_ = -1;
+    struct sigaction saved_action_ {};
+    std::thread writer_;
+};
 
 }  // namespace
 
@@ -145,4 +192,25 @@ TEST(ConsoleRead, ReadersFlushPendingOutputFirst) {
         EXPECT_EQ(lseek(fd, 0, SEEK_CUR), 1);
     });
     EXPECT_EQ(out, "9");
+}
+
+// A signal while a reader waits for input is neither end of input nor the end of a line, and
+// the bytes taken before it are kept.
+TEST(ConsoleRead, SignalsDoNotEndTheInput) {
+    {
+        InterruptedStdin in({"hel", "lo\n", "next\n"});
+        EXPECT_TEXT(qor_read_line(), "hello");
+        EXPECT_TEXT(qor_read_line(), "next");
+        EXPECT_TEXT(qor_read_line(), "__EOF__");
+    }
+    {
+        InterruptedStdin in({"ab", "cd", "ef"});
+        EXPECT_TEXT(qor_read_bytes(5), "abcde");
+        EXPECT_TEXT(qor_read_bytes(5), "f");
+    }
+    {
+        InterruptedStdin in({"  ", "42\n", "2.5\n"});
+        EXPECT_EQ(qor_read_int(), 42);
+        EXPECT_DOUBLE_EQ(qor_read_f64(), 2.5);
+    }
 }

@@ -120,9 +120,10 @@ TEST_F(Files, ReadDoesNotTrustTheReportedSize) {
     EXPECT_EQ(got, sent);
 }
 
-// A signal whose handler does not restart system calls cuts a blocking read short. The reader
-// retries rather than failing, also while it waits for the byte after a full first buffer.
+// A signal whose handler does not restart system calls cuts a blocking open or read short. The
+// reader retries rather than failing, also while it waits for the byte after a full first buffer.
 TEST_F(Files, ReadRetriesReadsCutShortBySignals) {
+    Watchdog watchdog;  // a reader that gives up in the open leaves the writer waiting for ever
     struct sigaction quiet {};
     struct sigaction saved {};
     quiet.sa_handler = [](int) {};
@@ -134,6 +135,10 @@ TEST_F(Files, ReadRetriesReadsCutShortBySignals) {
     std::string head(4095, 'h');  // exactly fills the first buffer for a stream of unknown size
     pthread_t reader = pthread_self();
     std::thread writer([&] {
+        // The first signal finds the reader still waiting in the open for a writer.
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        pthread_kill(reader, SIGUSR1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
         int fd = open(at("fifo").c_str(), O_WRONLY);
         EXPECT_EQ(write(fd, head.data(), head.size()), static_cast<ssize_t>(head.size()));
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -216,6 +221,14 @@ TEST_F(Files, SizeAndExistenceQueries) {
     EXPECT_EQ(qor_file_size(nullptr), -1);
     EXPECT_EQ(qor_file_size(dir_.c_str()), -1);
     EXPECT_EQ(file_size(nullptr), -1);
+    // Only regular files have a size; a FIFO without a writer must not be waited on.
+    EXPECT_EQ(qor_file_size("/dev/null"), -1);
+    ASSERT_EQ(mkfifo(at("fifo").c_str(), 0600), 0);
+    {
+        Watchdog watchdog;
+        EXPECT_EQ(qor_file_size(at("fifo").c_str()), -1);
+        EXPECT_EQ(file_size(path("fifo")), -1);
+    }
 
     EXPECT_EQ(qor_file_exists(path("five")), 1);
     EXPECT_EQ(qor_file_exists(rec(dir_)), 1);

@@ -952,8 +952,8 @@ QOR_API int64_t qor_write_file(const QorString* path, const QorString* data);
 QOR_API int64_t qor_write_file_newlines(const QorString* path, const QorString* data);
 /* Appends text up to its NUL to the file at path (created if absent); 0, or -1 on failure. */
 QOR_API int64_t qor_append_file(const char* path, const char* text);
-/* Size in bytes of the file at the NUL-terminated path; -1 when it cannot be opened or sized
- * (a directory, a pipe). */
+/* Size in bytes of the regular file at the NUL-terminated path; -1 when it cannot be opened or
+ * is not a regular file (a directory, a FIFO, a device), found without waiting on it. */
 QOR_API int64_t qor_file_size(const char* path);
 /* 1 when something (a directory too) exists at path, else 0 (also for a missing path). */
 QOR_API int64_t qor_file_exists(const QorString* path);

@@ -1,10 +1,12 @@
 // Console output and input through the process's buffered standard streams. The prefixed
 // string printers go by the record's len; the plain ones ignore len and stop at the first NUL.
 // Only qor_write_stdout flushes after writing; only the line and byte readers flush before.
+// A signal that interrupts a read is never taken for end of input: every reader reads on.
 #include <stdio.h>
 #include <stdlib.h>
 
 #include "core/internal.h"
+#include "system/read_stream.h"
 
 using qor::is_missing;
 
@@ -84,17 +86,22 @@ extern "C" QOR_API int64_t qor_puts_cstr(const char* text) {
     return 0;
 }
 
-// 0 when scanf converts nothing (end of input or no number).
+// 0 when scanf converts nothing (end of input or no number). A signal that stops scanf before
+// it converted anything has taken only white space, so the scan is simply run again.
 extern "C" QOR_API int64_t qor_read_int(void) {
     long value = 0;
-    if (scanf("%ld", &value) != 1) return 0;
-    return value;
+    int converted;
+    while ((converted = scanf("%ld", &value)) != 1 && qor::retry_after_signal(stdin)) {
+    }
+    return converted == 1 ? value : 0;
 }
 
 extern "C" QOR_API double qor_read_f64(void) {
     double value = 0;
-    if (scanf("%lf", &value) != 1) return 0;
-    return value;
+    int converted;
+    while ((converted = scanf("%lf", &value)) != 1 && qor::retry_after_signal(stdin)) {
+    }
+    return converted == 1 ? value : 0;
 }
 
 // One line of at most 4095 bytes without its trailing run of CR and LF bytes; "__EOF__" when
@@ -102,8 +109,9 @@ extern "C" QOR_API double qor_read_f64(void) {
 extern "C" QOR_API QorString* qor_read_line(void) {
     fflush(stdout);
     char buffer[4096];
-    if (fgets(buffer, sizeof buffer, stdin) == nullptr) return qor::make_string("__EOF__", 7);
-    size_t n = strlen(buffer);
+    size_t got = qor::read_line(stdin, buffer, sizeof buffer);
+    if (got == 0) return qor::make_string("__EOF__", 7);
+    size_t n = strnlen(buffer, got);
     while (n > 0 && (buffer[n - 1] == '\r' || buffer[n - 1] == '\n')) n--;
     return qor::make_string(buffer, static_cast<int64_t>(n));
 }
@@ -114,12 +122,7 @@ extern "C" QOR_API QorString* qor_read_bytes(int64_t count) {
     fflush(stdout);
     auto* buffer = static_cast<char*>(malloc(static_cast<size_t>(count) + 1));
     if (buffer == nullptr) return qor::fresh_empty_string();
-    int64_t got = 0;
-    while (got < count) {
-        size_t r = fread(buffer + got, 1, static_cast<size_t>(count - got), stdin);
-        if (r == 0) break;
-        got += static_cast<int64_t>(r);
-    }
+    auto got = static_cast<int64_t>(qor::read_up_to(stdin, buffer, static_cast<size_t>(count)));
     QorString* s = qor::make_string(buffer, got);
     free(buffer);
     return s;

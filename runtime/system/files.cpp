@@ -2,64 +2,51 @@
 // deletion, and directory creation, listing and removal. Each call opens and closes its own
 // handles; no handle and no temporary buffer outlives the call, except the reader's buffer,
 // which becomes the result. Paths end at their first NUL; only qor_mkdir reads a path's len.
+// Files are opened through open_path only, so no child process inherits one.
 #include <dirent.h>
-#include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 #include "core/internal.h"
+#include "system/descriptors.h"
 #include "system/read_stream.h"
 
 using qor::is_missing;
 
 namespace {
 
-// First buffer for a stream whose size cannot be taken in advance (pipes, /proc files).
+// First buffer for a source whose size cannot be taken in advance (pipes, /proc files).
 constexpr size_t kUnknownSizeFirstBuffer = 4096;
 constexpr size_t kListFirstBuffer = 1024;
 constexpr size_t kTranslateChunk = 4096;
 constexpr mode_t kDirMode = 0755;
-constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
-
-// Asks for transparent huge pages over the 2 MiB-aligned middle of a fresh buffer. A large read
-// otherwise takes one page fault per 4 KiB of new memory, which costs more than the copy itself.
-// Only a hint: the bytes are the same whether or not the kernel follows it.
-void hint_huge_pages(char* data, size_t size) {
-    auto base = reinterpret_cast<uintptr_t>(data);
-    uintptr_t first = (base + kHugePage - 1) & ~(kHugePage - 1);
-    uintptr_t last = (base + size) & ~(kHugePage - 1);
-    if (last <= first) return;
-    madvise(data + (first - base), last - first, MADV_HUGEPAGE);
-}
-
-// Doubles the buffer behind r; false (r unchanged) when the size would overflow or realloc fails.
-bool grow(qor::DrainedBytes* r) {
-    if (r->size > SIZE_MAX / 2) return false;
-    auto* bigger = static_cast<char*>(realloc(r->data, r->size * 2));
-    if (bigger == nullptr) return false;
-    r->data = bigger;
-    r->size *= 2;
-    hint_huge_pages(r->data, r->size);
-    return true;
-}
+constexpr mode_t kFileMode = 0666;  // before the umask, as stdio creates files
+constexpr int kWriteFlags = O_WRONLY | O_CREAT | O_TRUNC;
+constexpr int kAppendFlags = O_WRONLY | O_CREAT | O_APPEND;
 
 // The size a regular file reports, as the first guess for its reader; 0 (unknown) for
 // anything else: pipes, devices, and directories, whose seek positions are not sizes.
-int64_t reported_size(FILE* f) {
+int64_t reported_size(int fd) {
     struct stat st;
-    if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return 0;
     return static_cast<int64_t>(st.st_size);
 }
 
-// Closes a file that was written to; a failed write or a failed close (which may be the
-// moment buffered bytes reach the disk) both make the result -1.
-int64_t finish_write(FILE* f, bool written) {
-    bool closed = fclose(f) == 0;
+// Closes a file that was written to; a failed write or a failed close both make the result -1.
+int64_t finish_write(int fd, bool written) {
+    bool closed = qor::close_fd(fd);
     return written && closed ? 0 : -1;
+}
+
+// Opens path to write n bytes of text, writes them and closes it: 0, or -1 when any step failed.
+int64_t write_whole(const char* path, int flags, const char* text, size_t n) {
+    int fd = qor::open_path(path, flags, kFileMode);
+    if (fd < 0) return -1;
+    return finish_write(fd, qor::write_all(fd, text, n));
 }
 
 bool can_write(const QorString* path, const QorString* data) {
@@ -71,64 +58,24 @@ bool stat_is_dir(const char* path) {
     return stat(path, &st) == 0 && (st.st_mode & S_IFMT) == S_IFDIR;
 }
 
-// True, with the stream's error cleared, when its last read was only cut short by a signal;
-// the read is then simply retried. Any other error stays set for the caller to see.
-bool retry_after_signal(FILE* f) {
-    if (!ferror(f) || errno != EINTR) return false;
-    clearerr(f);
-    return true;
-}
-
 bool is_dot_or_dotdot(const char* name) {
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
 }  // namespace
 
-qor::DrainedBytes qor::drain_stream(FILE* f, size_t first_size) {
-    DrainedBytes r{nullptr, 0, first_size == 0 ? 1 : first_size, true};
-    r.data = static_cast<char*>(malloc(r.size));
-    if (r.data == nullptr) return r;
-    hint_huge_pages(r.data, r.size);
-    for (;;) {
-        size_t room = r.size - 1 - r.len;
-        if (room > 0) {
-            size_t got = fread(r.data + r.len, 1, room, f);
-            r.len += got;
-            if (got < room) {
-                if (retry_after_signal(f)) continue;
-                r.complete = !ferror(f);
-                break;
-            }
-        }
-        // The buffer is full: grow it only once another byte is known to follow.
-        int c = fgetc(f);
-        if (c == EOF) {
-            if (retry_after_signal(f)) continue;
-            r.complete = !ferror(f);
-            break;
-        }
-        if (!grow(&r)) {
-            r.complete = false;
-            break;
-        }
-        r.data[r.len++] = static_cast<char>(c);
-    }
-    r.data[r.len] = '\0';
-    return r;
-}
-
 // len counts every byte read, NULs included. The reported size only sizes the first buffer, so
 // a file whose size is wrong (/proc files, pipes) still reads to its end. A read error or a
 // file that cannot be held whole gives the fresh empty string, never a silently shortened text.
+// A FIFO is read like any pipe: the open waits for its writer and the text ends when it closes.
 extern "C" QOR_API QorString* qor_read_file(const QorString* path) {
     if (is_missing(path)) return qor::fresh_empty_string();
-    FILE* f = fopen(path->data, "rb");
-    if (f == nullptr) return qor::fresh_empty_string();
-    int64_t size = reported_size(f);
+    int fd = qor::open_path(path->data, O_RDONLY, 0);
+    if (fd < 0) return qor::fresh_empty_string();
+    int64_t size = reported_size(fd);
     size_t first = size > 0 ? static_cast<size_t>(size) + 1 : kUnknownSizeFirstBuffer;
-    qor::DrainedBytes bytes = qor::drain_stream(f, first);
-    fclose(f);
+    qor::DrainedBytes bytes = qor::drain_fd(fd, first);
+    qor::close_fd(fd);
     if (bytes.data == nullptr) return qor::fresh_empty_string();
     if (!bytes.complete) {
         free(bytes.data);
@@ -141,17 +88,14 @@ extern "C" QOR_API QorString* qor_read_file(const QorString* path) {
 // A missing path or data, or a negative len, is refused before the file is opened.
 extern "C" QOR_API int64_t qor_write_file(const QorString* path, const QorString* data) {
     if (!can_write(path, data)) return -1;
-    FILE* f = fopen(path->data, "wb");
-    if (f == nullptr) return -1;
-    auto n = static_cast<size_t>(data->len);
-    return finish_write(f, fwrite(data->data, 1, n, f) == n);
+    return write_whole(path->data, kWriteFlags, data->data, static_cast<size_t>(data->len));
 }
 
 // Translates in chunks so the file sees the same bytes as one fputc per byte would give.
 extern "C" QOR_API int64_t qor_write_file_newlines(const QorString* path, const QorString* data) {
     if (!can_write(path, data)) return -1;
-    FILE* f = fopen(path->data, "wb");
-    if (f == nullptr) return -1;
+    int fd = qor::open_path(path->data, kWriteFlags, kFileMode);
+    if (fd < 0) return -1;
     char chunk[kTranslateChunk];
     bool written = true;
     for (int64_t done = 0; done < data->len && written;) {
@@ -161,31 +105,29 @@ extern "C" QOR_API int64_t qor_write_file_newlines(const QorString* path, const 
             char c = data->data[done + static_cast<int64_t>(i)];
             chunk[i] = c == '\x1f' ? '\n' : c;
         }
-        written = fwrite(chunk, 1, n, f) == n;
+        written = qor::write_all(fd, chunk, n);
         done += static_cast<int64_t>(n);
     }
-    return finish_write(f, written);
+    return finish_write(fd, written);
 }
 
 extern "C" QOR_API int64_t qor_append_file(const char* path, const char* text) {
     if (path == nullptr || text == nullptr) return -1;
-    FILE* f = fopen(path, "ab");
-    if (f == nullptr) return -1;
-    size_t n = strlen(text);
-    return finish_write(f, fwrite(text, 1, n, f) == n);
+    return write_whole(path, kAppendFlags, text, strlen(text));
 }
 
-// The position of a seek to the end of the file opened for reading. A directory opens too, but
-// its end position is no size (ext4 reports INT64_MAX), so it gives -1.
+// The size of a regular file that can be opened for reading; -1 for anything else (a
+// directory, a FIFO, a device, a socket). Only a regular file is opened, and without waiting
+// in case it has been replaced by a FIFO meanwhile; its size comes from that descriptor.
 extern "C" QOR_API int64_t qor_file_size(const char* path) {
     if (path == nullptr) return -1;
-    FILE* f = fopen(path, "rb");
-    if (f == nullptr) return -1;
     struct stat st;
-    bool sized = fstat(fileno(f), &st) == 0 && !S_ISDIR(st.st_mode);
-    int64_t size = sized && fseeko(f, 0, SEEK_END) == 0 ? static_cast<int64_t>(ftello(f)) : -1;
-    fclose(f);
-    return size;
+    if (stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    int fd = qor::open_path(path, O_RDONLY | O_NONBLOCK, 0);
+    if (fd < 0) return -1;
+    bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    qor::close_fd(fd);
+    return regular ? static_cast<int64_t>(st.st_size) : -1;
 }
 
 // The plain twin takes a record, so it cannot share the prefixed body.

@@ -1,6 +1,8 @@
 // Processes and environment: shell commands run with system or captured through popen, one
 // environment variable, the working directory. Nothing is kept between calls. Captured output
 // is taken byte for byte, NULs and final line feed included, whatever the command's status.
+// system and pclose wait for the shell with the C library's own loop, which a signal does not
+// cut short.
 #include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -23,7 +25,8 @@ constexpr size_t kCwdBuffer = 4096;
 QorString* capture(const char* command) {
     FILE* pipe = popen(command, "r");
     if (pipe == nullptr) return qor::fresh_empty_string();
-    qor::DrainedBytes out = qor::drain_stream(pipe, kCaptureFirstBuffer);
+    // Nothing else reads this stream, so its descriptor is drained directly.
+    qor::DrainedBytes out = qor::drain_fd(fileno(pipe), kCaptureFirstBuffer);
     pclose(pipe);
     if (out.data == nullptr) return qor::fresh_empty_string();
     auto n = static_cast<int64_t>(out.len);

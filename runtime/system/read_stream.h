@@ -1,6 +1,7 @@
-// Draining a stdio stream to its end into one growing malloc'd buffer (qor::make_record hands
-// such a buffer out as a string): the one reading loop behind the whole-file reader and the command
-// capture. Defined in files.cpp; nothing here is exported.
+// Reading input to its end, or to a line end, or to a byte count, whatever signals arrive
+// meanwhile: the one reading loop behind the whole-file reader, the command capture, the
+// console readers and the asynchronous file reader (qor::make_record hands a drained buffer
+// out as a string). Nothing here is exported.
 #ifndef QOR_SYSTEM_READ_STREAM_H
 #define QOR_SYSTEM_READ_STREAM_H
 
@@ -11,7 +12,7 @@
 
 namespace qor {
 
-// What drain_stream collected. data[len] is NUL and size is the buffer's size (len < size).
+// What drain_fd collected. data[len] is NUL and size is the buffer's size (len < size).
 // complete is false when a read failed or a doubling failed and reading stopped early; data
 // then holds the bytes read until then. data is null only when the first buffer could not be taken.
 struct DrainedBytes {
@@ -21,11 +22,25 @@ struct DrainedBytes {
     bool complete;
 };
 
-// Reads f until end of file or a read error into a malloc'd buffer of first_size bytes (at
-// least 1), doubling it whenever it has no room for one more byte and the NUL. A stream that
-// holds exactly first_size - 1 bytes therefore never grows the buffer. A read cut short by a
-// signal is retried, not taken as an error. The caller owns data and closes f.
-QOR_INTERNAL DrainedBytes drain_stream(FILE* f, size_t first_size);
+// Reads fd until end of input or a read error into a malloc'd buffer of first_size bytes (at
+// least 1), doubling it whenever it has no room for one more byte and the NUL. A source that
+// holds exactly first_size - 1 bytes therefore never grows the buffer. Short reads go on and a
+// read cut short by a signal is retried, not taken as an error. The caller owns data and fd.
+QOR_INTERNAL DrainedBytes drain_fd(int fd, size_t first_size);
+
+// True, with the stream's error cleared, when its last read failed only because a signal cut
+// it short; the read is then simply tried again. Any other error stays set.
+QOR_INTERNAL bool retry_after_signal(FILE* f);
+
+// One line of f into buffer, as fgets reads it: at most size - 1 bytes (size >= 1), up to and
+// including the first line feed, then a NUL. Returns the number of bytes read; 0 only when
+// input ended, or failed, before any byte. A signal neither ends the line early nor loses the
+// bytes already taken.
+QOR_INTERNAL size_t read_line(FILE* f, char* buffer, size_t size);
+
+// Up to n bytes of f into buffer, stopping early only at end of input or a read error (not at
+// a signal). Returns the number of bytes read.
+QOR_INTERNAL size_t read_up_to(FILE* f, char* buffer, size_t n);
 
 }  // namespace qor
 

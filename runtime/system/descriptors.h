@@ -1,0 +1,33 @@
+// Opening paths and moving bytes through descriptors: the one place the runtime opens a path
+// and the one read and write loop on a descriptor. Every descriptor opened here is
+// close-on-exec, so no child started by qor_system or a capture inherits it, and no open, read
+// or write reports a signal as a failure or as end of input.
+// Nothing here is exported.
+#ifndef QOR_SYSTEM_DESCRIPTORS_H
+#define QOR_SYSTEM_DESCRIPTORS_H
+
+#include <stddef.h>
+#include <sys/types.h>
+
+#include "core/internal.h"
+
+namespace qor {
+
+// open(2) of path with flags and O_CLOEXEC, retried while a signal interrupts it (an open of
+// a FIFO waits for the other end unless flags hold O_NONBLOCK); -1 on failure.
+QOR_INTERNAL int open_path(const char* path, int flags, mode_t mode);
+
+// read(2) retried while a signal interrupts it: bytes read, 0 at end of input, -1 on error.
+QOR_INTERNAL ssize_t read_retry(int fd, void* buffer, size_t n);
+
+// Writes all n bytes, continuing partial writes and retrying after signals; false at the
+// first real error.
+QOR_INTERNAL bool write_all(int fd, const void* buffer, size_t n);
+
+// Closes fd; false when the close reports an error. A close interrupted by a signal has still
+// released the descriptor on this platform, so it counts as done and is never repeated.
+QOR_INTERNAL bool close_fd(int fd);
+
+}  // namespace qor
+
+#endif  // QOR_SYSTEM_DESCRIPTORS_H
