@@ -109,6 +109,45 @@ TEST(StringCount, NonOverlappingFromLeft) {
     EXPECT_EQ(qor_string_count(str("a"), str("ab")), 0);
 }
 
+// Long texts drive the block-wise search: matches straddling its steps, runs where every byte
+// matches, long gaps between rare matches, and more matches than replace keeps in place. Every
+// result must agree with comparing the needle at every start.
+TEST(StringScan, LongTextsAgreeWithComparingEveryStart) {
+    std::string random_ab;
+    std::string rare = std::string(5000, 'x');
+    for (uint32_t i = 0, state = 7; i < 3000; i++) {
+        state = state * 1103515245 + 12345;
+        random_ab.push_back((state >> 16) % 3 == 0 ? 'b' : 'a');
+        if (i % 211 == 0) rare.replace(i + (state >> 20) % 100, 2, "ab");
+    }
+    const std::string texts[] = {std::string(2000, 'a'), random_ab, rare};
+    for (const std::string& text : texts) {
+        for (std::string_view needle : {"a"sv, "ab"sv, "aab"sv, "abaab"sv, "b"sv}) {
+            std::vector<size_t> found;  // non-overlapping, from the left
+            int64_t last = -1;          // any start
+            for (size_t p = 0; p + needle.size() <= text.size(); p++) {
+                if (text.compare(p, needle.size(), needle) != 0) continue;
+                last = static_cast<int64_t>(p);
+                if (found.empty() || p >= found.back() + needle.size()) found.push_back(p);
+            }
+            std::string replaced;
+            size_t cur = 0;
+            for (size_t p : found) {
+                replaced += text.substr(cur, p - cur) + "<>";
+                cur = p + needle.size();
+            }
+            replaced += text.substr(cur);
+            SCOPED_TRACE(std::string(needle) + " in " + text.substr(0, 20));
+            QorString* s = str(text);
+            QorString* n = str(needle);
+            EXPECT_EQ(qor_string_count(s, n), static_cast<int64_t>(found.size()));
+            EXPECT_EQ(qor_string_index_of(s, n), found.empty() ? -1 : int64_t(found[0]));
+            EXPECT_EQ(qor_string_last_index_of(s, n), last);
+            EXPECT_TEXT(qor_string_replace(s, n, str("<>")), replaced);
+        }
+    }
+}
+
 // Replace rewrites leftmost non-overlapping matches and returns its input when nothing changes.
 TEST(StringReplace, RewritesMatchesOrReturnsInput) {
     EXPECT_TEXT(qor_string_replace(str("aaaa"), str("aa"), str("b")), "bb");

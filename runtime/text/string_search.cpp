@@ -9,17 +9,17 @@
 // repeat, reverse, pad, join) take len == cap == the bytes before the first NUL of the
 // assembled buffer, which still holds every byte written.
 // A record with NULL data reads as empty, so no operation dereferences it.
-#ifndef _GNU_SOURCE
-#define _GNU_SOURCE 1  // memmem, memrchr
-#endif
+#include <stdlib.h>
 #include <string.h>
 
 #include <algorithm>
 #include <string_view>
 
 #include "core/internal.h"
+#include "text/byte_scan.h"
 
 using qor::is_missing;
+namespace text = qor::text;
 
 namespace {
 
@@ -31,38 +31,50 @@ std::string_view bytes_of(const QorString* s) {
 
 bool is_space(char c) { return c == '\t' || c == '\n' || c == '\r' || c == ' '; }
 
-// Index of the first occurrence of a non-empty needle in hay at or after from, or -1.
-int64_t find_from(std::string_view hay, std::string_view needle, size_t from) {
-    if (from > hay.size() || needle.size() > hay.size() - from) return -1;
-    const void* at = memmem(hay.data() + from, hay.size() - from, needle.data(), needle.size());
-    return at == nullptr ? -1 : static_cast<const char*>(at) - hay.data();
+// Calls on_match(p) for every non-overlapping occurrence of a non-empty needle, from the left.
+template <typename OnMatch>
+void each_match(std::string_view hay, std::string_view needle, OnMatch on_match) {
+    text::scan_matches(hay.data(), hay.size(), needle.data(), needle.size(), 0,
+                       [&on_match](size_t p) {
+                           on_match(p);
+                           return true;
+                       });
 }
 
-// Index of the last occurrence of a non-empty needle in hay, or -1: candidates are found
-// from the right by their first byte, then compared whole.
-int64_t find_last(std::string_view hay, std::string_view needle) {
-    if (needle.size() > hay.size()) return -1;
-    size_t span = hay.size() - needle.size() + 1;  // candidate starts are [0, span)
-    while (span > 0) {
-        const void* at = memrchr(hay.data(), needle[0], span);
-        if (at == nullptr) return -1;
-        size_t p = static_cast<size_t>(static_cast<const char*>(at) - hay.data());
-        if (memcmp(hay.data() + p, needle.data(), needle.size()) == 0)
-            return static_cast<int64_t>(p);
-        span = p;
-    }
-    return -1;
-}
+// The match positions a counting pass finds, kept so that the copying pass need not search
+// again: the first kLocal in place, then in a heap array that doubles. Keeping stops (complete
+// turns false) when the text is too long for 32-bit positions or the array cannot grow; the
+// copying pass then searches on from the last kept match. Plain malloc, not qor_alloc: the
+// array is scratch, released before the operation returns.
+struct MatchList {
+    static constexpr size_t kLocal = 512;
+    uint32_t local[kLocal];
+    uint32_t* heap;
+    size_t kept;
+    size_t cap;
+    bool complete;
 
-// Non-overlapping occurrences of a non-empty needle, scanning from the left.
-int64_t count_occurrences(std::string_view hay, std::string_view needle) {
-    int64_t n = 0;
-    for (int64_t p = find_from(hay, needle, 0); p >= 0;
-         p = find_from(hay, needle, static_cast<size_t>(p) + needle.size())) {
-        n++;
+    explicit MatchList(size_t text_size)
+        : heap(nullptr), kept(0), cap(kLocal), complete(text_size <= UINT32_MAX) {}
+    const uint32_t* items() const { return heap != nullptr ? heap : local; }
+    void add(size_t p) {
+        if (!complete) return;
+        if (kept == cap && !grow()) return;
+        (heap != nullptr ? heap : local)[kept++] = static_cast<uint32_t>(p);
     }
-    return n;
-}
+    bool grow() {
+        auto* bigger = static_cast<uint32_t*>(realloc(heap, 2 * cap * sizeof(uint32_t)));
+        if (bigger == nullptr) {
+            complete = false;
+            return false;
+        }
+        if (heap == nullptr) memcpy(bigger, local, kept * sizeof(uint32_t));
+        heap = bigger;
+        cap *= 2;
+        return true;
+    }
+    void release() { free(heap); }
+};
 
 // Finishes an assembled result: its len (and cap) stop at the first NUL byte written.
 QorString* assembled(QorString* r) {
@@ -74,8 +86,16 @@ QorString* assembled(QorString* r) {
 
 // Appends the bytes of part at out and returns the position after them.
 char* put(char* out, std::string_view part) {
-    if (!part.empty()) memcpy(out, part.data(), part.size());
+    text::copy_bytes(out, part.data(), part.size());
     return out + part.size();
+}
+
+// Appends text[cur, p) and then with at out; returns the position after them.
+inline char* splice(char* out, std::string_view text, size_t cur, size_t p, std::string_view with) {
+    text::copy_bytes(out, text.data() + cur, p - cur);
+    out += p - cur;
+    text::copy_bytes(out, with.data(), with.size());
+    return out + with.size();
 }
 
 // A new string of the bytes of s with every byte passed through map.
@@ -126,7 +146,8 @@ extern "C" QOR_API int64_t qor_string_index_of(const QorString* s, const QorStri
     if (s == nullptr || needle == nullptr) return -1;
     std::string_view n = bytes_of(needle);
     if (n.empty()) return 0;
-    return find_from(bytes_of(s), n, 0);
+    std::string_view hay = bytes_of(s);
+    return text::find_first(hay.data(), hay.size(), n.data(), n.size(), 0);
 }
 
 extern "C" QOR_API int64_t qor_string_contains(const QorString* s, const QorString* needle) {
@@ -140,7 +161,7 @@ extern "C" QOR_API int64_t qor_string_last_index_of(const QorString* s, const Qo
     std::string_view hay = bytes_of(s);
     std::string_view n = bytes_of(needle);
     if (n.empty()) return static_cast<int64_t>(hay.size());
-    return find_last(hay, n);
+    return text::find_last(hay.data(), hay.size(), n.data(), n.size());
 }
 
 // 'aaaa' holds two 'aa' and 'aaa' one: each match resumes the scan after itself.
@@ -148,7 +169,9 @@ extern "C" QOR_API int64_t qor_string_count(const QorString* s, const QorString*
     if (s == nullptr || needle == nullptr) return 0;
     std::string_view n = bytes_of(needle);
     if (n.empty()) return 0;
-    return count_occurrences(bytes_of(s), n);
+    int64_t count = 0;
+    each_match(bytes_of(s), n, [&count](size_t) { count++; });
+    return count;
 }
 
 // ---- Trimming ----------------------------------------------------------------------------
@@ -185,8 +208,9 @@ extern "C" QOR_API QorString* qor_string_trim_right(QorString* s) {
 
 // ---- Replacing, case, repetition, reversal -------------------------------------------------
 
-// Sizes the result with a counting pass, then copies once. s itself whenever nothing would
-// change; the fresh empty string when the result's size does not fit in 64 bits.
+// Sizes the result with a counting pass, then copies once from the positions that pass kept.
+// s itself whenever nothing would change; the fresh empty string when the result's size does
+// not fit in 64 bits.
 extern "C" QOR_API QorString* qor_string_replace(QorString* s, const QorString* from,
                                                  const QorString* to) {
     if (s == nullptr || from == nullptr || to == nullptr) return s;
@@ -194,7 +218,12 @@ extern "C" QOR_API QorString* qor_string_replace(QorString* s, const QorString* 
     std::string_view old_part = bytes_of(from);
     std::string_view new_part = bytes_of(to);
     if (old_part.empty() || text.size() < old_part.size()) return s;
-    int64_t n = count_occurrences(text, old_part);
+    MatchList matches(text.size());
+    int64_t n = 0;
+    each_match(text, old_part, [&](size_t p) {
+        matches.add(p);
+        n++;
+    });
     if (n == 0) return s;
 
     int64_t growth = 0;
@@ -202,15 +231,25 @@ extern "C" QOR_API QorString* qor_string_replace(QorString* s, const QorString* 
     int64_t delta = static_cast<int64_t>(new_part.size()) - static_cast<int64_t>(old_part.size());
     if (__builtin_mul_overflow(delta, n, &growth) ||
         __builtin_add_overflow(static_cast<int64_t>(text.size()), growth, &total)) {
+        matches.release();
         return qor::fresh_empty_string();
     }
     QorString* r = qor::make_string_uninit(total);
     char* out = r->data;
     size_t cur = 0;
-    for (int64_t p = find_from(text, old_part, 0); p >= 0; p = find_from(text, old_part, cur)) {
-        out = put(out, text.substr(cur, static_cast<size_t>(p) - cur));
-        out = put(out, new_part);
-        cur = static_cast<size_t>(p) + old_part.size();
+    const uint32_t* kept = matches.items();
+    for (size_t i = 0; i < matches.kept; i++) {
+        out = splice(out, text, cur, kept[i], new_part);
+        cur = kept[i] + old_part.size();
+    }
+    matches.release();
+    if (!matches.complete) {
+        text::scan_matches(text.data(), text.size(), old_part.data(), old_part.size(), cur,
+                           [&](size_t p) {
+                               out = splice(out, text, cur, p, new_part);
+                               cur = p + old_part.size();
+                               return true;
+                           });
     }
     put(out, text.substr(cur));
     return assembled(r);
@@ -296,11 +335,11 @@ extern "C" QOR_API QorVec* qor_string_split(QorString* s, const QorString* sep) 
     if (s->len < 0) return pieces;
     std::string_view text = bytes_of(s);
     size_t cur = 0;
-    for (int64_t p = find_from(text, separator, 0); p >= 0; p = find_from(text, separator, cur)) {
-        QorString* piece = qor::make_string(text.data() + cur, p - static_cast<int64_t>(cur));
+    each_match(text, separator, [&](size_t p) {
+        QorString* piece = qor::make_string(text.data() + cur, static_cast<int64_t>(p - cur));
         qor_vec_push(pieces, reinterpret_cast<int64_t>(piece));
-        cur = static_cast<size_t>(p) + separator.size();
-    }
+        cur = p + separator.size();
+    });
     QorString* last = qor::make_string(text.data() + cur, static_cast<int64_t>(text.size() - cur));
     return qor_vec_push(pieces, reinterpret_cast<int64_t>(last));
 }
