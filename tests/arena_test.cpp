@@ -163,6 +163,13 @@ TEST(ArenaDeathTest, LimitEndsTheProcessWhenTheNextBlockIsNeeded) {
                 testing::Eq("[qor] FATAL: arena memory limit exceeded (8 MB / 1 MB max)\n"
                             "[qor] Set QOR_ARENA_MAX_SIZE environment variable to increase "
                             "(e.g. 8G)\n"));
+    EXPECT_EXIT(
+        {
+            setenv("QOR_BACKTRACE", "1", 1);
+            allocate_under_limit("1M", 1 << 20);
+        },
+        ExitedWithCode(1),
+        testing::ContainsRegex("\\(e.g. 8G\\)\n\\[qor\\] backtrace of the failing thread:\n."));
 }
 
 TEST(ArenaDeathTest, TwoGBMeansTwoBytes) {

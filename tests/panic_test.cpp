@@ -1,5 +1,6 @@
 // Failures without an open frame write their exact standard-error bytes and exit with 1;
 // with a frame they write nothing and come back with the frame's message.
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/wait.h>
@@ -100,4 +101,36 @@ TEST(Panic, FrameMessagesDropTheStandardErrorDecoration) {
     EXPECT_EQ(raised_by([] { qor_panic_divzero(); }), "division by zero");
     EXPECT_EQ(raised_by([] { qor_panic_bounds(5, 3); }), "array index 5 out of bounds [0, 3)");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+// QOR_BACKTRACE adds the failing thread's stack after the usual message of a stop that ends the
+// process, with the exported runtime functions named; a failure raised into a frame adds nothing.
+TEST(PanicDeathTest, BacktraceOnRequest) {
+    void* so = dlopen(QOR_SHARED_LIB_PATH, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(so, nullptr) << dlerror();
+    auto panic = reinterpret_cast<void (*)(const QorString*)>(dlsym(so, "qor_panic"));
+    auto check = reinterpret_cast<void (*)(int32_t)>(dlsym(so, "qor_assert"));
+    ASSERT_TRUE(panic && check);
+    static QorString boom{const_cast<char*>("boom"), 4, 4};
+    const std::string trace = "\\[qor\\] backtrace of the failing thread:\n";
+    EXPECT_EXIT(
+        {
+            setenv("QOR_BACKTRACE", "1", 1);
+            panic(&boom);
+        },
+        ExitedWithCode(1), testing::ContainsRegex("^panic: boom\n" + trace + ".*\\(qor_panic\\+"));
+    EXPECT_EXIT(
+        {
+            setenv("QOR_BACKTRACE", "1", 1);
+            check(0);
+        },
+        ExitedWithCode(1),
+        testing::ContainsRegex("^Assertion failed!\n" + trace + ".*\\(qor_assert\\+"));
+
+    setenv("QOR_BACKTRACE", "1", 1);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(raised_by([] { qor_panic(qor_string_from_cstr("caught")); }), "caught");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    unsetenv("QOR_BACKTRACE");
+    dlclose(so);
 }

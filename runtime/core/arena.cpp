@@ -73,7 +73,7 @@ namespace {
     static const char kHint[] =
         "[qor] Set QOR_ARENA_MAX_SIZE environment variable to increase (e.g. 8G)\n";
     fwrite(kHint, 1, sizeof kHint - 1, stderr);
-    exit(1);
+    qor::fatal_exit();
 }
 
 void free_chain(QorArenaBlock* b) {

@@ -109,6 +109,10 @@ inline bool is_missing(const QorString* s) { return s == nullptr || s->data == n
 // stands, a last G or M (any case) scales by 2^30 or 2^20, 0 or unset means 4 GiB; saturates.
 QOR_INTERNAL uint64_t parse_arena_limit(const char* value);
 
+// Ends the process with status 1 after a fatal stop has written its message: the one exit of
+// panics, failed checks, the arena limit and out of memory (adds the QOR_BACKTRACE backtrace).
+QOR_INTERNAL QOR_NORETURN void fatal_exit();
+
 // Reports an index outside [0, length) exactly as qor_panic_bounds does (frame or exit).
 QOR_INTERNAL QOR_NORETURN void fail_bounds(int64_t index, int64_t length);
 

@@ -1,7 +1,6 @@
 // Panics and assertions. Each failure either raises its message into the calling thread's open
 // foreign-call frame (nothing written) or writes its standard-error text and exits with 1.
 #include <stdio.h>
-#include <stdlib.h>
 
 #include "core/internal.h"
 
@@ -11,13 +10,13 @@ namespace {
 [[noreturn]] void fail_fixed(const char* stderr_text, size_t n, const char* frame_text) {
     if (qor_ffi_frame_active()) qor_ffi_trigger(frame_text);
     fwrite(stderr_text, 1, n, stderr);
-    exit(1);
+    qor::fatal_exit();
 }
 
 [[noreturn]] void fail_message(const char* text) {
     if (qor_ffi_frame_active()) qor_ffi_trigger(text);
     fprintf(stderr, "panic: %s\n", text);
-    exit(1);
+    qor::fatal_exit();
 }
 
 }  // namespace
