@@ -136,6 +136,15 @@ TEST(ConsolePrint, MissingStringsPrintNothingOrALineFeed) {
     EXPECT_EQ(qor_puts_cstr("y"), 0);
 }
 
+TEST(ConsolePrint, BuilderLineOfContentOrLoneLineFeed) {
+    QorStringBuilder* sb = qor_sb_new();
+    EXPECT_EQ(out_of([&] { qor_sb_println(sb); }), "\n");
+    sb_push_cstr(sb, "text");
+    EXPECT_EQ(out_of([&] { EXPECT_EQ(sb_println(sb), 0); }), "text\n");
+    EXPECT_EQ(out_of([] { EXPECT_EQ(qor_sb_println(nullptr), 0); }), "\n");
+    qor_sb_free(sb);
+}
+
 TEST(ConsolePrint, PrintCharWritesTheLowByte) {
     EXPECT_EQ(out_of([] {
                   print_char(321);

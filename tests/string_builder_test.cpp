@@ -298,12 +298,3 @@ TEST(StringBuilderContains, WholeCommaSeparatedElements) {
     EXPECT_EQ(qor_sb_contains(sb, s("a")), 0);
     qor_sb_free(sb);
 }
-
-TEST(StringBuilderPrint, LineOfContentOrLoneLineFeed) {
-    QorStringBuilder* sb = qor_sb_new();
-    EXPECT_EQ(out_of([&] { qor_sb_println(sb); }), "\n");
-    sb_push_cstr(sb, "text");
-    EXPECT_EQ(out_of([&] { EXPECT_EQ(sb_println(sb), 0); }), "text\n");
-    EXPECT_EQ(out_of([] { EXPECT_EQ(qor_sb_println(nullptr), 0); }), "\n");
-    qor_sb_free(sb);
-}

@@ -2,6 +2,7 @@
 // string printers go by the record's len; the plain ones ignore len and stop at the first NUL.
 // Only qor_write_stdout flushes after writing; only the line and byte readers flush before.
 // A signal that interrupts a read is never taken for end of input: every reader reads on.
+// The string builder's printer lives here too, beside the other printers.
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -134,3 +135,17 @@ QOR_PLAIN_ALIAS(print_f64, qor_print_f64);
 QOR_PLAIN_ALIAS(println_f64, qor_println_f64);
 QOR_PLAIN_ALIAS(puts_cstr, qor_puts_cstr);
 QOR_PLAIN_ALIAS(read_int, qor_read_int);
+
+// ---- The string builder's printer -----------------------------------------------------------
+
+// Prints the builder's content up to its first NUL and a line feed; just a line feed for NULL.
+extern "C" QOR_API int64_t qor_sb_println(const QorStringBuilder* sb) {
+    if (sb == nullptr || sb->data == nullptr) {
+        putc('\n', stdout);
+        return 0;
+    }
+    puts(sb->data);
+    return 0;
+}
+
+QOR_PLAIN_ALIAS(sb_println, qor_sb_println);

@@ -241,16 +241,6 @@ extern "C" QOR_API int64_t qor_sb_contains(const QorStringBuilder* sb, const Qor
     }
 }
 
-// Prints the content up to its first NUL and a line feed; just a line feed for NULL.
-extern "C" QOR_API int64_t qor_sb_println(const QorStringBuilder* sb) {
-    if (sb == nullptr || sb->data == nullptr) {
-        putc('\n', stdout);
-        return 0;
-    }
-    puts(sb->data);
-    return 0;
-}
-
 extern "C" QOR_API int64_t qor_sb_free(QorStringBuilder* sb) {
     if (sb == nullptr) return 0;
     free(sb->data);
@@ -268,5 +258,4 @@ QOR_PLAIN_ALIAS(sb_len, qor_sb_len);
 QOR_PLAIN_ALIAS(sb_build, qor_sb_build);
 QOR_PLAIN_ALIAS(sb_clear, qor_sb_clear);
 QOR_PLAIN_ALIAS(sb_contains, qor_sb_contains);
-QOR_PLAIN_ALIAS(sb_println, qor_sb_println);
 QOR_PLAIN_ALIAS(sb_free, qor_sb_free);
