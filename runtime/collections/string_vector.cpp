@@ -10,6 +10,7 @@
 #include <cstddef>
 
 #include "core/internal.h"
+#include "text/byte_scan.h"
 
 // One string vector: capacity pointers at items (null while capacity is 0), len of them in use.
 struct QorStrVec {
@@ -114,18 +115,6 @@ bool same_bytes(const QorString* element, const QorString* s) {
 
 bool is_space(char c) { return c == '\t' || c == '\n' || c == '\r' || c == ' '; }
 
-// First occurrence of sep (m >= 1 bytes) in [from, end), or null.
-const char* find_separator(const char* from, const char* end, const char* sep, int64_t m) {
-    while (end - from >= m) {
-        const void* hit = memchr(from, sep[0], static_cast<size_t>(end - from - m + 1));
-        if (hit == nullptr) return nullptr;
-        const char* at = static_cast<const char*>(hit);
-        if (memcmp(at + 1, sep + 1, static_cast<size_t>(m - 1)) == 0) return at;
-        from = at + 1;
-    }
-    return nullptr;
-}
-
 }  // namespace
 
 extern "C" QOR_API int64_t qor_svec_new(void) { return issue_handle(); }
@@ -179,13 +168,14 @@ extern "C" QOR_API QorString* qor_svec_join(int64_t handle, const QorString* sep
     QorString* r = qor::make_string_uninit(total);
     char* out = r->data;
     for (int64_t i = 0; i < v->len; i++) {
-        if (i > 0 && sep_len > 0) {
-            memcpy(out, sep->data, static_cast<size_t>(sep_len));
+        if (i > 0) {
+            qor::text::copy_bytes(out, sep_len > 0 ? sep->data : nullptr,
+                                  static_cast<size_t>(sep_len));
             out += sep_len;
         }
         const QorString* e = v->items[i];
         if (qor::is_missing(e) || e->len <= 0) continue;
-        memcpy(out, e->data, static_cast<size_t>(e->len));
+        qor::text::copy_bytes(out, e->data, static_cast<size_t>(e->len));
         out += e->len;
     }
     return r;
@@ -233,16 +223,17 @@ extern "C" QOR_API int64_t qor_str_split(const QorString* text, const QorString*
         for (; pos < end; pos++) append_piece(handle, pos, 1);
         return handle;
     }
-    while (true) {
-        const char* at = find_separator(pos, end, sep->data, sep->len);
-        if (at == nullptr) {
-            append_piece(handle, pos, end - pos);
-            return handle;
-        }
-        append_piece(handle, pos, at - pos);
-        pos = at + sep->len;
-        if (pos == end) return handle;
-    }
+    const char* data = text->data;
+    const auto n = static_cast<size_t>(text->len);
+    const auto m = static_cast<size_t>(sep->len);
+    size_t cur = 0;
+    qor::text::scan_matches(data, n, sep->data, m, 0, [&](size_t p) {
+        append_piece(handle, data + cur, static_cast<int64_t>(p - cur));
+        cur = p + m;
+        return true;
+    });
+    if (cur < n) append_piece(handle, data + cur, static_cast<int64_t>(n - cur));
+    return handle;
 }
 
 // Maximal runs of bytes other than tab, line feed, carriage return and space; never empty.
