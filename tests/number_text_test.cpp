@@ -168,6 +168,15 @@ TEST(NumberTextParseInt, DecimalPrefixOfTheText) {
     EXPECT_EQ(qor_parse_int(s("-9223372036854775808")), INT64_MIN);
     EXPECT_EQ(qor_parse_int(s("99999999999999999999")), INT64_MAX);
     EXPECT_EQ(qor_parse_int(s("-99999999999999999999")), INT64_MIN);
+    // Around the longest numbers that cannot overflow, and the white space and signs strtol takes.
+    EXPECT_EQ(qor_parse_int(s("999999999999999999x")), 999999999999999999);
+    EXPECT_EQ(qor_parse_int(s("-1000000000000000000")), -1000000000000000000);
+    EXPECT_EQ(qor_parse_int(s("9223372036854775807")), INT64_MAX);
+    EXPECT_EQ(qor_parse_int(s("9223372036854775808")), INT64_MAX);
+    EXPECT_EQ(qor_parse_int(s("000000000000000000000042")), 42);
+    EXPECT_EQ(qor_parse_int(s("\v\f\r 5")), 5);
+    EXPECT_EQ(qor_parse_int(s("--5")), 0);
+    EXPECT_EQ(qor_parse_int(s("- 5")), 0);
     EXPECT_EQ(qor_parse_int(qor_string_new("12\0"
                                            "34",
                                            5)),

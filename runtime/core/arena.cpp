@@ -4,6 +4,7 @@
 // sizes of the listed blocks. Only g_arena_enabled is shared between threads.
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/mman.h>
 
 #include <cstddef>
 
@@ -36,6 +37,7 @@ namespace {
 
 constexpr uint64_t kBlockSize = 8388608;
 constexpr uint64_t kOversizeSlack = 64;
+constexpr uint64_t kHugePage = 2097152;
 constexpr uint64_t kDefaultLimit = 4294967296ULL;
 
 uint64_t saturating_mul(uint64_t a, uint64_t b) {
@@ -85,6 +87,16 @@ void free_chain(QorArenaBlock* b) {
     }
 }
 
+// A standard block's buffer starts on a huge-page boundary and asks for huge pages: the arena
+// fills its blocks front to back, so a few 2 MiB faults replace thousands of 4 KiB ones.
+// Freed with free like any malloc buffer.
+void* block_buffer(uint64_t size) {
+    if (size != kBlockSize) return malloc(size);
+    void* buffer = aligned_alloc(kHugePage, size);
+    if (buffer != nullptr) madvise(buffer, size, MADV_HUGEPAGE);
+    return buffer;
+}
+
 // The slow path: a new block at the tail of the list. n is already rounded.
 __attribute__((noinline)) void* alloc_new_block(uint64_t n) {
     if (g_arena_max_size == 0)
@@ -98,7 +110,7 @@ __attribute__((noinline)) void* alloc_new_block(uint64_t n) {
     // not tracked by the arena and never released by it.
     auto* block = static_cast<QorArenaBlock*>(malloc(sizeof(QorArenaBlock)));
     if (block == nullptr) return qor::xmalloc(n);
-    block->data = static_cast<char*>(malloc(size));
+    block->data = static_cast<char*>(block_buffer(size));
     if (block->data == nullptr) {
         free(block);
         return qor::xmalloc(n);

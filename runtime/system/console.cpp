@@ -5,19 +5,44 @@
 // The string builder's printer lives here too, beside the other printers.
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include "core/internal.h"
 #include "system/read_stream.h"
+#include "text/number_format.h"
 
 using qor::is_missing;
 
-extern "C" QOR_API int64_t qor_print_i64(int64_t value) {
-    return printf("%ld", static_cast<long>(value));
+namespace {
+
+// Writes n bytes and, when line is set, a line feed to stdout as one locked call, which is
+// what printf would have written; the result is printf's: the byte count, or -1 on an error.
+int64_t write_out(const char* bytes, size_t n, bool line) {
+    flockfile(stdout);
+    size_t written = fwrite_unlocked(bytes, 1, n, stdout);
+    bool ok = written == n && (!line || putc_unlocked('\n', stdout) != EOF);
+    funlockfile(stdout);
+    return ok ? static_cast<int64_t>(n + line) : -1;
 }
 
-extern "C" QOR_API int64_t qor_println_i64(int64_t value) {
-    return printf("%ld\n", static_cast<long>(value));
+// "%ld" (and a line feed) without parsing a format.
+int64_t write_decimal(int64_t value, bool line) {
+    char text[qor::numfmt::kDecimalMax];
+    return write_out(text, qor::numfmt::write_decimal(text, value), line);
 }
+
+// The bytes "%.*s" prints with len as its int precision: at most len, ending at a NUL; a
+// precision that is negative as an int means none.
+size_t printed_length(const QorString* s) {
+    int precision = static_cast<int>(s->len);
+    return strnlen(s->data, precision < 0 ? SIZE_MAX : static_cast<size_t>(precision));
+}
+
+}  // namespace
+
+extern "C" QOR_API int64_t qor_print_i64(int64_t value) { return write_decimal(value, false); }
+
+extern "C" QOR_API int64_t qor_println_i64(int64_t value) { return write_decimal(value, true); }
 
 extern "C" QOR_API int64_t qor_print_f64(double value) { return printf("%.9f", value); }
 
@@ -38,12 +63,12 @@ extern "C" QOR_API int64_t eprintln_f64(double value) { return fprintf(stderr, "
 // len is the precision of "%.*s", so at most len bytes are written, fewer before a NUL.
 extern "C" QOR_API int64_t qor_print_str(const QorString* s) {
     if (is_missing(s)) return 0;
-    return printf("%.*s", static_cast<int>(s->len), s->data);
+    return write_out(s->data, printed_length(s), false);
 }
 
 extern "C" QOR_API int64_t qor_println_str(const QorString* s) {
     if (is_missing(s)) return putc('\n', stdout);
-    return printf("%.*s\n", static_cast<int>(s->len), s->data);
+    return write_out(s->data, printed_length(s), true);
 }
 
 extern "C" QOR_API int64_t print_str(const QorString* s) {

@@ -126,9 +126,21 @@ extern "C" QOR_API int64_t ord(const QorString* s) {
 }
 
 // Reads data up to its first NUL, not len bytes: base 10 only, saturating at the 64-bit ends.
+// Numbers of up to 18 digits cannot overflow and are read here; longer ones go to strtol,
+// which decides the saturation. The white space skipped is strtol's in the C locale.
 extern "C" QOR_API int64_t qor_parse_int(const QorString* s) {
     if (qor::is_missing(s)) return 0;
-    return strtol(s->data, nullptr, 10);
+    const char* p = s->data;
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) p++;
+    bool negative = *p == '-';
+    if (*p == '-' || *p == '+') p++;
+    uint64_t value = 0;
+    int digits = 0;
+    for (; digits < 18 && static_cast<unsigned char>(p[digits] - '0') <= 9; digits++) {
+        value = value * 10 + static_cast<uint64_t>(p[digits] - '0');
+    }
+    if (static_cast<unsigned char>(p[digits] - '0') <= 9) return strtol(s->data, nullptr, 10);
+    return negative ? -static_cast<int64_t>(value) : static_cast<int64_t>(value);
 }
 
 // Reads data up to its first NUL: decimal and hexadecimal forms, inf and nan in any case.
