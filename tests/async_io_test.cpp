@@ -12,8 +12,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <set>
+#include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "test_support.h"
 
@@ -125,6 +128,51 @@ TEST(AsyncFile, WriteReachesAStreamThatCannotSeek) {
     char got[8] = {0};
     EXPECT_EQ(read(reader, got, sizeof(got)), 2);
     EXPECT_STREQ(got, "hi");
+    close(reader);
+    qor_async_file_close(f);
+}
+
+// A write that waits for room in a full FIFO and is interrupted by a signal (no SA_RESTART)
+// goes on where it stopped: the reader gets every byte once.
+TEST(AsyncFile, WriteSurvivesSignalsWhileWaitingForRoom) {
+    Watchdog watchdog;
+    ScratchDir dir;
+    std::string path = dir.file("fifo");
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    QorAsyncFile* f = qor_async_file_open(path.c_str());
+    ASSERT_NE(f, nullptr);
+    int reader = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    struct sigaction quiet {};
+    quiet.sa_handler = [](int) {};
+    struct sigaction old {};
+    sigaction(SIGUSR1, &quiet, &old);
+    std::string text(1 << 20, 'w');
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        qor_async_file_write(f, text.c_str());
+        done = true;
+    });
+    // The pipe fills at once; each signal then finds the writer waiting for room.
+    for (int i = 0; i < 5; i++) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        pthread_kill(writer.native_handle(), SIGUSR1);
+    }
+    std::string got;
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = read(reader, buffer, sizeof buffer);
+        if (n > 0) {
+            got.append(buffer, static_cast<size_t>(n));
+        } else if (done) {
+            break;
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    writer.join();
+    sigaction(SIGUSR1, &old, nullptr);
+    EXPECT_EQ(got.size(), text.size());
     close(reader);
     qor_async_file_close(f);
 }
@@ -260,6 +308,39 @@ TEST(AsyncSocket, BlockingCallsSurviveSignals) {
     qor_async_socket_close(accepted);
     qor_async_socket_close(listener);
     sigaction(SIGUSR1, &old, nullptr);
+}
+
+// Every descriptor the runtime holds is close-on-exec: a shell started afterwards lists none of
+// them among its own open descriptors.
+TEST(AsyncSocket, NoDescriptorReachesAChildProcess) {
+    Watchdog watchdog;
+    ScratchDir dir;
+    TcpPair tcp;
+    ASSERT_NE(tcp.server, nullptr);
+    QorSocket* udp = qor_async_udp_bind(0);
+    ASSERT_NE(udp, nullptr);
+    QorSocket* pending = qor_nb_socket_connect("127.0.0.1", qor_async_socket_port(tcp.listener));
+    ASSERT_NE(pending, nullptr);
+    QorAsyncFile* file = qor_async_file_open(dir.file("held").c_str());
+    ASSERT_NE(file, nullptr);
+    QorEventLoop* loop = qor_event_loop_create();
+    ASSERT_NE(loop, nullptr);
+    std::vector<int> ours = {tcp.listener->fd, tcp.client->fd,
+                             tcp.server->fd,   udp->fd,
+                             pending->fd,      fileno(static_cast<FILE*>(file->stream)),
+                             loop->epoll_fd,   qor_get_event_loop()->epoll_fd};
+    // "; true" keeps the shell from replacing itself by ls, so $$ is the shell's own table.
+    QorString* command = qor_string_from_cstr("ls /proc/$$/fd; true");
+    std::string listing = text_of(qor_exec_output(command, nullptr));
+    std::set<int> inherited;
+    std::istringstream words(listing);
+    for (std::string word; words >> word;) inherited.insert(atoi(word.c_str()));
+    EXPECT_TRUE(inherited.count(1)) << listing;  // the listing itself went through the pipe
+    for (int fd : ours) EXPECT_EQ(inherited.count(fd), 0u) << "descriptor " << fd;
+    qor_event_loop_destroy(loop);
+    qor_async_file_close(file);
+    qor_async_socket_close(pending);
+    qor_async_socket_close(udp);
 }
 
 TEST(AsyncUdp, DatagramsCarryTheirSender) {

@@ -6,9 +6,6 @@
 // made; a writer sends every byte of its text or stops at a real error; signals never turn a
 // blocking call into a failure or a closed peer.
 #include <arpa/inet.h>
-#include <errno.h>
-#include <netdb.h>
-#include <poll.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -18,6 +15,7 @@
 #include <cstddef>
 
 #include "async/socket_internal.h"
+#include "system/read_stream.h"
 
 static_assert(sizeof(QorAsyncFile) == 24);
 static_assert(offsetof(QorAsyncFile, stream) == 0);
@@ -36,68 +34,6 @@ static_assert(offsetof(QorUdpPacket, len) == 20);
 
 namespace net = qor::net;
 
-QorSocket* net::new_socket_record(int type) {
-    auto* s = static_cast<QorSocket*>(calloc(1, sizeof(QorSocket)));
-    if (s == nullptr) return nullptr;
-    s->fd = socket(AF_INET, type, 0);
-    if (s->fd < 0) {
-        free(s);
-        return nullptr;
-    }
-    return s;
-}
-
-void net::free_socket_record(QorSocket* s) {
-    if (s == nullptr) return;
-    if (s->fd >= 0) close(s->fd);
-    s->fd = -1;
-    free(s->host);
-    free(s);
-}
-
-bool net::resolve_ipv4(const char* host, int socktype, int64_t port, sockaddr_in* out) {
-    memset(out, 0, sizeof(*out));
-    out->sin_family = AF_INET;
-    out->sin_port = htons(static_cast<uint16_t>(port));
-    if (inet_pton(AF_INET, host, &out->sin_addr) == 1) return true;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = socktype;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr) return false;
-    out->sin_addr = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
-    freeaddrinfo(found);
-    return true;
-}
-
-bool net::wait_ready(int fd, short events) {
-    pollfd p{fd, events, 0};
-    for (;;) {
-        int r = poll(&p, 1, -1);
-        if (r > 0) return true;
-        if (r < 0 && errno != EINTR) return false;
-    }
-}
-
-ssize_t net::recv_blocking(int fd, char* buffer, size_t n, sockaddr_in* from) {
-    for (;;) {
-        socklen_t from_len = sizeof(sockaddr_in);
-        ssize_t r = recvfrom(fd, buffer, n, 0, reinterpret_cast<sockaddr*>(from),
-                             from == nullptr ? nullptr : &from_len);
-        if (r >= 0) return r;
-        if (errno == EINTR) continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
-        if (!wait_ready(fd, POLLIN)) return -1;
-    }
-}
-
-ssize_t net::recv_once(int fd, char* buffer, size_t n) {
-    for (;;) {
-        ssize_t r = recv(fd, buffer, n, 0);
-        if (r >= 0 || errno != EINTR) return r;
-    }
-}
-
 namespace {
 
 constexpr int kListenBacklog = 4096;
@@ -107,17 +43,6 @@ char* dotted_copy(const sockaddr_in& addr) {
     char text[INET_ADDRSTRLEN] = {0};
     if (inet_ntop(AF_INET, &addr.sin_addr, text, sizeof(text)) == nullptr) return nullptr;
     return strdup(text);
-}
-
-// Connects a blocking socket. A connect interrupted by a signal goes on in the kernel, so its
-// outcome is awaited (writability, then the pending error) rather than reported as a failure.
-bool connect_blocking(int fd, const sockaddr_in& addr) {
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) == 0) return true;
-    if (errno != EINTR) return false;
-    if (!net::wait_ready(fd, POLLOUT)) return false;
-    int err = 0;
-    socklen_t len = sizeof(err);
-    return getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0;
 }
 
 // A socket of type bound to 0.0.0.0:port with SO_REUSEADDR (listening when type is a stream),
@@ -172,15 +97,19 @@ extern "C" QOR_API QorAsyncFile* qor_async_file_open(const char* path) {
     if (path == nullptr) return nullptr;
     auto* file = static_cast<QorAsyncFile*>(calloc(1, sizeof(QorAsyncFile)));
     if (file == nullptr) return nullptr;
-    FILE* stream = fopen(path, "r+");
-    if (stream == nullptr) stream = fopen(path, "r");
-    if (stream == nullptr) stream = fopen(path, "w+");
+    // "e": the stream's descriptor is close-on-exec, like every descriptor the runtime opens.
+    FILE* stream = fopen(path, "r+e");
+    if (stream == nullptr) stream = fopen(path, "re");
+    if (stream == nullptr) stream = fopen(path, "w+e");
     char* copy = stream == nullptr ? nullptr : strdup(path);
     if (copy == nullptr) {
         if (stream != nullptr) fclose(stream);
         free(file);
         return nullptr;
     }
+    // Unbuffered, so that a write cut short by a signal can be resumed exactly where it
+    // stopped: a buffered stream discards what a failed flush did not write.
+    setvbuf(stream, nullptr, _IONBF, 0);
     file->stream = stream;
     file->path = copy;
     file->open = 1;
@@ -196,7 +125,7 @@ extern "C" QOR_API char* qor_async_file_read(QorAsyncFile* file) {
     if (n < 0 || fseek(stream, 0, SEEK_SET) != 0) return nullptr;
     auto* buffer = static_cast<char*>(malloc(static_cast<size_t>(n) + 1));
     if (buffer == nullptr) return nullptr;
-    size_t got = fread(buffer, 1, static_cast<size_t>(n), stream);
+    size_t got = qor::read_up_to(stream, buffer, static_cast<size_t>(n));
     buffer[got] = '\0';
     return buffer;
 }
@@ -204,12 +133,17 @@ QOR_PLAIN_ALIAS(qor_nb_file_read, qor_async_file_read);
 
 // Overwrites from the start and does not truncate: "hi" over "hello" leaves "hillo".
 // A file opened read-only accepts no writes, silently. A stream that cannot seek (a FIFO, a
-// terminal) still takes the text, where it stands, rather than dropping it.
+// terminal) still takes the text, where it stands, rather than dropping it, and a signal
+// while it waits for room does not cut the text short.
 extern "C" QOR_API void qor_async_file_write(QorAsyncFile* file, const char* text) {
     if (file == nullptr || text == nullptr || !file->open || file->stream == nullptr) return;
     auto* stream = static_cast<FILE*>(file->stream);
     fseek(stream, 0, SEEK_SET);
-    fwrite(text, 1, strlen(text), stream);
+    size_t n = strlen(text);
+    for (size_t done = 0; done < n;) {
+        done += fwrite(text + done, 1, n - done, stream);
+        if (done < n && !qor::retry_after_signal(stream)) break;
+    }
     fflush(stream);
 }
 QOR_PLAIN_ALIAS(qor_nb_file_write, qor_async_file_write);
@@ -228,7 +162,7 @@ extern "C" QOR_API QorSocket* qor_async_socket_connect(const char* host, int64_t
     QorSocket* s = net::new_socket_record(SOCK_STREAM);
     if (s == nullptr) return nullptr;
     sockaddr_in addr;
-    if (!net::resolve_ipv4(host, SOCK_STREAM, port, &addr) || !connect_blocking(s->fd, addr) ||
+    if (!net::resolve_ipv4(host, SOCK_STREAM, port, &addr) || !net::connect_blocking(s->fd, addr) ||
         (s->host = strdup(host)) == nullptr) {
         net::free_socket_record(s);
         return nullptr;
@@ -246,15 +180,8 @@ extern "C" QOR_API QorSocket* qor_async_socket_listen(int64_t port) {
 extern "C" QOR_API QorSocket* qor_async_socket_accept(QorSocket* listener) {
     if (listener == nullptr || !listener->open) return nullptr;
     sockaddr_in peer{};
-    int fd;
-    for (;;) {
-        socklen_t len = sizeof(peer);
-        fd = accept(listener->fd, reinterpret_cast<sockaddr*>(&peer), &len);
-        if (fd >= 0) break;
-        if (errno == EINTR) continue;
-        if ((errno != EAGAIN && errno != EWOULDBLOCK) || !net::wait_ready(listener->fd, POLLIN))
-            return nullptr;
-    }
+    int fd = net::accept_connection(listener->fd, &peer);
+    if (fd < 0) return nullptr;
     auto* s = static_cast<QorSocket*>(calloc(1, sizeof(QorSocket)));
     if (s == nullptr) {
         close(fd);
@@ -278,26 +205,10 @@ extern "C" QOR_API char* qor_async_socket_read(QorSocket* socket) {
     return receive_buffer(socket->fd, nullptr, &received);
 }
 
-// Sends until every byte is out: partial sends continue, signals retry, and a non-blocking
-// socket is waited on until it has room. Stops silently at a real error such as a peer that
-// went away; MSG_NOSIGNAL keeps that case from raising SIGPIPE and ending the process.
+// Stops silently at a real error such as a peer that went away (no SIGPIPE).
 extern "C" QOR_API void qor_async_socket_write(QorSocket* socket, const char* text) {
     if (socket == nullptr || text == nullptr || !socket->open) return;
-    const char* p = text;
-    size_t left = strlen(text);
-    while (left > 0) {
-        ssize_t n = send(socket->fd, p, left, MSG_NOSIGNAL);
-        if (n > 0) {
-            p += n;
-            left -= static_cast<size_t>(n);
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (!net::wait_ready(socket->fd, POLLOUT)) return;
-        } else {
-            return;
-        }
-    }
+    net::send_all(socket->fd, text, strlen(text));
 }
 
 extern "C" QOR_API void qor_async_socket_close(QorSocket* socket) {
@@ -323,12 +234,7 @@ extern "C" QOR_API int64_t qor_async_udp_sendto(QorSocket* socket, const char* h
     if (socket == nullptr || host == nullptr || text == nullptr || !socket->open) return -1;
     sockaddr_in addr;
     if (!net::resolve_ipv4(host, SOCK_DGRAM, port, &addr)) return -1;
-    for (;;) {
-        ssize_t n = sendto(socket->fd, text, strlen(text), 0,
-                           reinterpret_cast<const sockaddr*>(&addr), sizeof(addr));
-        if (n >= 0) return n;
-        if (errno != EINTR) return -1;
-    }
+    return net::send_datagram(socket->fd, text, strlen(text), addr);
 }
 
 // A datagram longer than 4095 bytes is cut; an empty one gives null.

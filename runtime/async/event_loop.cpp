@@ -157,7 +157,7 @@ int32_t event_mask(uint32_t events) {
 extern "C" QOR_API QorEventLoop* qor_event_loop_create(void) {
     auto* impl = static_cast<LoopImpl*>(calloc(1, sizeof(LoopImpl)));
     if (impl == nullptr) return nullptr;
-    impl->pub.epoll_fd = epoll_create1(0);
+    impl->pub.epoll_fd = epoll_create1(EPOLL_CLOEXEC);
     if (impl->pub.epoll_fd < 0) {
         free(impl);
         return nullptr;

@@ -1,6 +1,7 @@
-// Socket helpers shared by the blocking sockets and the event-driven client sockets: the
-// socket record's life, IPv4 address resolution, and system calls that survive signals and
-// non-blocking descriptors. Nothing here is exported from the library.
+// Socket helpers shared by the blocking sockets and the event-driven client sockets, defined in
+// socket.cpp: the socket record's life, IPv4 address resolution, and system calls that survive
+// signals and non-blocking descriptors. Every socket descriptor the runtime holds comes from
+// new_socket_record or accept_connection, both close-on-exec. Nothing here is exported.
 #ifndef QOR_ASYNC_SOCKET_INTERNAL_H
 #define QOR_ASYNC_SOCKET_INTERNAL_H
 
@@ -14,8 +15,8 @@ namespace qor::net {
 // Size of every receive buffer; one receive fills at most kRecvBuffer - 1 bytes and a NUL.
 constexpr int32_t kRecvBuffer = 4096;
 
-// A zero-filled socket record holding a new IPv4 socket of type (SOCK_STREAM, SOCK_DGRAM),
-// or null when either cannot be made (nothing is left behind).
+// A zero-filled socket record holding a new close-on-exec IPv4 socket of type (SOCK_STREAM,
+// SOCK_DGRAM), or null when either cannot be made (nothing is left behind).
 QOR_INTERNAL QorSocket* new_socket_record(int type);
 
 // Closes fd if it is open, frees the host copy and the record. Null does nothing.
@@ -28,12 +29,27 @@ QOR_INTERNAL bool resolve_ipv4(const char* host, int socktype, int64_t port, soc
 // Waits until fd reports one of events (POLLIN, POLLOUT), retrying on signals; false on error.
 QOR_INTERNAL bool wait_ready(int fd, short events);
 
+// A new close-on-exec descriptor for the next connection on listener, waiting for one (also on
+// a non-blocking listener) and retrying after signals; peer gets its address. -1 on error.
+QOR_INTERNAL int accept_connection(int listener, sockaddr_in* peer);
+
+// Connects the blocking socket fd to addr; false when the connection failed.
+QOR_INTERNAL bool connect_blocking(int fd, const sockaddr_in& addr);
+
 // recvfrom retried on EINTR, and on a non-blocking descriptor first waited for with poll, so
 // that a result <= 0 always means a closed peer or a real error. from may be null.
 QOR_INTERNAL ssize_t recv_blocking(int fd, char* buffer, size_t n, sockaddr_in* from);
 
 // recv retried on EINTR only: on a non-blocking descriptor -1 with EAGAIN means no data yet.
 QOR_INTERNAL ssize_t recv_once(int fd, char* buffer, size_t n);
+
+// Sends all n bytes: partial sends continue, signals retry, and a non-blocking socket is waited
+// on until it has room. False at a real error such as a peer that went away; MSG_NOSIGNAL keeps
+// that case from raising SIGPIPE and ending the process.
+QOR_INTERNAL bool send_all(int fd, const char* text, size_t n);
+
+// One datagram of n bytes to to, retried after signals: bytes sent, or -1.
+QOR_INTERNAL ssize_t send_datagram(int fd, const char* text, size_t n, const sockaddr_in& to);
 
 }  // namespace qor::net
 
