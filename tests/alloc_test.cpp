@@ -109,6 +109,15 @@ TEST(OutOfMemoryDeathTest, StopsWithOneLineNamingTheRequest) {
             qor_string_new("abc", 3);
         },
         testing::ExitedWithCode(1), stop_for(8));
+    EXPECT_EXIT(
+        {
+            setenv("QOR_BACKTRACE", "1", 1);
+            refuse_after(0);
+            qor_string_new("abc", 3);
+        },
+        testing::ExitedWithCode(1),
+        testing::ContainsRegex("^\\[qor\\] FATAL: out of memory \\(4 bytes\\)\n"
+                               "\\[qor\\] backtrace of the failing thread:\n."));
 }
 
 // With only the block refused the arena falls back to the request alone and the value is good.

@@ -11,7 +11,7 @@
 void qor::out_of_memory(uint64_t n) {
     fprintf(stderr, "[qor] FATAL: out of memory (%llu bytes)\n",
             static_cast<unsigned long long>(n));
-    exit(1);
+    fatal_exit();
 }
 
 // A null result means failure even for 0 bytes, so a zero-byte request is taken as one byte.
