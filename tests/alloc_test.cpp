@@ -1,7 +1,7 @@
 // Exhausted memory: the funnel's one-line stop, and a sweep that refuses the Nth heap request
 // the runtime makes over a workload of strings, the builder, vectors, arrays, the three maps,
-// splitting, channels and the event loop. Every run must end in a correct result, a reported
-// failure, or the out-of-memory stop; never a signal and never a wrong answer.
+// the registry cache, splitting, channels and the event loop. Every run must end in a correct
+// result, a reported failure, or the out-of-memory stop; never a signal and never a wrong answer.
 // The program is linked with --wrap for malloc, calloc and realloc, so the wrappers below see
 // every request made by the runtime's own code (not those made inside glibc or libstdc++).
 #include <poll.h>
@@ -70,7 +70,8 @@ testing::Matcher<const std::string&> stop_for(uint64_t n) {
 
 // Operations without a failure result stop with the request's size when the heap refuses:
 // records and buffers, the builder and its growth, vector growth (which used to drop the
-// pushed value) and the arena's block and fallback requests.
+// pushed value), a command capture's growth (which used to cut the output short) and the
+// arena's block and fallback requests.
 TEST(OutOfMemoryDeathTest, StopsWithOneLineNamingTheRequest) {
     ArenaOff off;
     EXPECT_EXIT(
@@ -101,6 +102,14 @@ TEST(OutOfMemoryDeathTest, StopsWithOneLineNamingTheRequest) {
             fprintf(stderr, "pushed, len %ld\n", static_cast<long>(qor_vec_len(v)));
         },
         testing::ExitedWithCode(1), stop_for(16 * sizeof(int64_t)));
+    // A command's output that cannot grow its buffer is not handed back cut short.
+    EXPECT_EXIT(
+        {
+            QorString* command = qor_string_from_cstr("head -c 5000 /dev/zero");
+            refuse_after(1);
+            qor_system_capture(command);
+        },
+        testing::ExitedWithCode(1), stop_for(8192));
     // Arena on: the block record, then the request alone, are refused.
     EXPECT_EXIT(
         {
@@ -191,6 +200,11 @@ bool maps() {
         qor_str_hashmap_free(m);
         if (!good) return false;
     }
+    // A slot whose map could not be made answers "" once and is rebuilt on the next call; a
+    // slot that lost a pair would answer "" again.
+    QorString* first = reg_cached_lookup(S("a=1;b=22"), S("b"), 0);
+    if (!is(first, "22") && !is(first, "")) return false;
+    if (!is(reg_cached_lookup(S("a=1;b=22"), S("b"), 0), "22")) return false;
     // Past 48 keys the string map doubles its buckets; a node it cannot get is reported as 0.
     if (QorStrMap* m = qor_strmap_new()) {
         int64_t stored = 0;

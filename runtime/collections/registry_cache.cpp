@@ -51,17 +51,21 @@ void discard(int64_t slot) {
     g_reg_cache_texts[slot] = nullptr;
 }
 
+// A heap copy of n bytes for the slot's map. A pair left out would make its key look absent
+// for as long as the slot holds this text, so a copy the heap refuses stops the process.
+QorString* pair_copy(const char* bytes, int64_t n) {
+    uint64_t refused = 0;
+    QorString* s = qor::make_heap_string(bytes, n, &refused);
+    if (s == nullptr) qor::out_of_memory(refused);
+    return s;
+}
+
 // Stores one pair. While the map is being built no value has been handed out, so a value
 // replaced by a later pair, and a key copy the map did not keep, are freed at once.
 void store_pair(QorStrHashMap* map, const char* key, int64_t key_len, const char* value,
                 int64_t value_len) {
-    QorString* k = qor::make_heap_string(key, key_len);
-    QorString* v = qor::make_heap_string(value, value_len);
-    if (k == nullptr || v == nullptr) {
-        qor_ffi_free_string(k);
-        qor_ffi_free_string(v);
-        return;
-    }
+    QorString* k = pair_copy(key, key_len);
+    QorString* v = pair_copy(value, value_len);
     int64_t before = map->count;
     QorString* previous = as_string(qor_str_hashmap_insert(map, k, reinterpret_cast<int64_t>(v)));
     if (previous != nullptr) {

@@ -96,8 +96,9 @@ QOR_INTERNAL QorString* make_string_uninit(int64_t n);
 QOR_INTERNAL QorString* make_record(char* data, int64_t len, int64_t cap);
 
 // A record and its n bytes (then a NUL) on the process heap, whatever the arena flag says;
-// null when memory is short. Released with qor_ffi_free_string.
-QOR_INTERNAL QorString* make_heap_string(const char* bytes, int64_t n);
+// null when memory is short, with the size of the refused request at *refused when given.
+// Released with qor_ffi_free_string.
+QOR_INTERNAL QorString* make_heap_string(const char* bytes, int64_t n, uint64_t* refused = nullptr);
 
 // The fresh empty string: a new 1-byte NUL buffer and a new record, len = cap = 0.
 QOR_INTERNAL QorString* fresh_empty_string();

@@ -20,8 +20,8 @@ constexpr size_t kCwdBuffer = 4096;
 
 // Runs command (NUL-terminated) and returns its standard output. With the arena on the bytes
 // are copied into the arena (cap == len); with it off the record keeps the collecting buffer
-// and cap is that buffer's size (4096, 8192, ...). When the buffer cannot grow, the output
-// read so far is kept and the rest is left unread.
+// and cap is that buffer's size (4096, 8192, ...). When the buffer cannot grow the process
+// stops out of memory: a capture never hands back silently shortened output.
 QorString* capture(const char* command) {
     FILE* pipe = popen(command, "r");
     if (pipe == nullptr) return qor::fresh_empty_string();
@@ -29,6 +29,7 @@ QorString* capture(const char* command) {
     qor::DrainedBytes out = qor::drain_fd(fileno(pipe), kCaptureFirstBuffer);
     pclose(pipe);
     if (out.data == nullptr) return qor::fresh_empty_string();
+    if (out.refused != 0) qor::out_of_memory(out.refused);
     auto n = static_cast<int64_t>(out.len);
     if (__atomic_load_n(&g_arena_enabled, __ATOMIC_RELAXED) != 0) {
         QorString* s = qor::make_string(out.data, n);

@@ -39,7 +39,7 @@ bool grow(qor::DrainedBytes* r) {
 }  // namespace
 
 qor::DrainedBytes qor::drain_fd(int fd, size_t first_size) {
-    DrainedBytes r{nullptr, 0, first_size == 0 ? 1 : first_size, true};
+    DrainedBytes r{nullptr, 0, first_size == 0 ? 1 : first_size, true, 0};
     r.data = static_cast<char*>(malloc(r.size));
     if (r.data == nullptr) return r;
     hint_huge_pages(r.data, r.size);
@@ -55,6 +55,7 @@ qor::DrainedBytes qor::drain_fd(int fd, size_t first_size) {
             }
             if (!grow(&r)) {
                 r.complete = false;
+                r.refused = r.size > SIZE_MAX / 2 ? SIZE_MAX : r.size * 2;
                 break;
             }
             r.data[r.len++] = next;

@@ -14,12 +14,14 @@ namespace qor {
 
 // What drain_fd collected. data[len] is NUL and size is the buffer's size (len < size).
 // complete is false when a read failed or a doubling failed and reading stopped early; data
-// then holds the bytes read until then. data is null only when the first buffer could not be taken.
+// then holds the bytes read until then, and refused is the buffer size that a failed doubling
+// asked for (0 otherwise). data is null only when the first buffer could not be taken.
 struct DrainedBytes {
     char* data;
     size_t len;
     size_t size;
     bool complete;
+    size_t refused;
 };
 
 // Reads fd until end of input or a read error into a malloc'd buffer of first_size bytes (at

@@ -237,11 +237,13 @@ extern "C" QOR_API int64_t qor_str_len(const char* p) { return static_cast<int64
 
 extern "C" QOR_API const char* qor_str_data(const char* p) { return p; }
 
-QorString* qor::make_heap_string(const char* bytes, int64_t n) {
+QorString* qor::make_heap_string(const char* bytes, int64_t n, uint64_t* refused) {
     if (n < 0) n = 0;
     auto* data = static_cast<char*>(malloc(static_cast<size_t>(n) + 1));
     auto* s = static_cast<QorString*>(malloc(sizeof(QorString)));
     if (data == nullptr || s == nullptr) {
+        if (refused != nullptr)
+            *refused = data == nullptr ? static_cast<uint64_t>(n) + 1 : sizeof *s;
         free(data);
         free(s);
         return nullptr;
