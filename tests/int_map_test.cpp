@@ -1,5 +1,8 @@
 // Integer map: the fixed table, wrap-around probing, deleted slots, the one-live-entry rule
-// after removals, the full table, and the listings' slot order.
+// after removals, the full table, the listings' slot order, and deleted slots reclaimed under
+// churn.
+#include <algorithm>
+#include <chrono>
 #include <vector>
 
 #include "test_support.h"
@@ -157,4 +160,46 @@ TEST_F(IntMap, ListingsFollowSlotOrderAndCorrespond) {
         if (map->entries[i].state == 1) by_slot.push_back(map->entries[i].key);
     }
     EXPECT_EQ(keys, by_slot);
+}
+
+// Insert/remove churn with a constant live set: deleted slots are reclaimed at the same capacity
+// once they and the live ones pass 70 % of the table, so absent keys stay cheap to look up and
+// nothing live is lost or moved off its probe path.
+TEST_F(IntMap, ChurnReclaimsDeletedSlotsAtTheSameCapacity) {
+    constexpr int64_t kLive = 1000;
+    constexpr int64_t kCycles = 1000000;
+    int64_t most_used = 0;
+    for (int64_t k = 0; k < kLive; k++) hashmap_insert(map, k, k);
+    for (int64_t k = kLive; k < kLive + kCycles; k++) {
+        ASSERT_EQ(hashmap_insert(map, k, k), 0);
+        ASSERT_EQ(hashmap_remove(map, k - kLive), k - kLive);
+        if (k % 65536 == 0) {
+            int64_t used = 0;
+            for (int64_t i = 0; i < kSlots; i++) used += map->entries[i].state != 0;
+            most_used = std::max(most_used, used);
+        }
+    }
+    EXPECT_EQ(map->capacity, kSlots);
+    EXPECT_EQ(hashmap_len(map), kLive);
+    EXPECT_LE(most_used, kSlots * 7 / 10 + kSlots / 16 + 1);
+
+    std::vector<int64_t> keys = drain(hashmap_keys(map));
+    std::vector<int64_t> values = drain(hashmap_values(map));
+    std::vector<int64_t> by_slot;
+    for (int64_t i = 0; i < kSlots; i++) {
+        if (map->entries[i].state == 1) by_slot.push_back(map->entries[i].key);
+    }
+    EXPECT_EQ(keys, by_slot);
+    EXPECT_EQ(keys, values);
+    std::sort(keys.begin(), keys.end());
+    ASSERT_EQ(static_cast<int64_t>(keys.size()), kLive);
+    EXPECT_EQ(keys.front(), kCycles);
+    EXPECT_EQ(keys.back(), kCycles + kLive - 1);
+
+    // Would scan most of the table per lookup if the deleted slots were still there.
+    auto start = std::chrono::steady_clock::now();
+    int64_t found = 0;
+    for (int64_t k = 0; k < 200000; k++) found += hashmap_contains(map, -k - 1);
+    EXPECT_EQ(found, 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }

@@ -1,6 +1,9 @@
 // The string-keyed hash map: key equality by bytes, neutral answers, growth past 70 %, probing
-// that wraps round, deleted slots, and the slot-order listings.
+// that wraps round, deleted slots reclaimed under churn, and the slot-order and sorted listings.
+#include <algorithm>
+#include <chrono>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "test_support.h"
@@ -8,6 +11,19 @@
 namespace {
 
 QorString* S(const char* text) { return qor_string_from_cstr(text); }
+QorString* B(std::string_view bytes) {
+    return qor_string_new(bytes.data(), static_cast<int64_t>(bytes.size()));
+}
+
+// The elements of a string vector: text, or "<null>" for a null pointer.
+std::vector<std::string> texts_of(int64_t handle) {
+    std::vector<std::string> out;
+    for (int64_t i = 0; i < qor_svec_len(handle); i++) {
+        QorString* s = qor_svec_get(handle, i);
+        out.push_back(s == nullptr ? "<null>" : text_of(s));
+    }
+    return out;
+}
 
 // Index of the slot holding key (by pointer), or -1.
 int64_t slot_of(const QorStrHashMap* m, const QorString* key) {
@@ -243,5 +259,106 @@ TEST(StrHashMap, LargeTablesStayConsistent) {
     for (int i = 0; i < 50000; i++) {
         ASSERT_EQ(qor_str_hashmap_get(m, keys[i]), i % 2 == 0 ? 0 : i) << i;
     }
+    qor_str_hashmap_free(m);
+}
+
+// The key listings hold the map's own key pointers: in slot order (as str_hashmap_keys), or
+// sorted with null first, then unsigned bytes, then the shorter key, also past 8 bytes and
+// across NUL bytes.
+TEST(StrHashMap, KeyListingsInSlotOrderAndSortedOrder) {
+    QorStrHashMap* m = qor_str_hashmap_new();
+    for (const char* k : {"pear", "apple", "fig", "banana", "cherry"}) {
+        qor_str_hashmap_insert(m, S(k), 1);
+    }
+    qor_str_hashmap_remove(m, S("fig"));
+    QorVec* by_slot = str_hashmap_keys(m);
+    int64_t h = qor_str_hashmap_keys(m);
+    ASSERT_EQ(qor_svec_len(h), 4);
+    for (int64_t i = 0; i < 4; i++) {
+        EXPECT_EQ(by_slot->items[i], reinterpret_cast<int64_t>(qor_svec_get(h, i)));
+    }
+    qor_vec_free(by_slot);
+    using Texts = std::vector<std::string>;
+    EXPECT_EQ(texts_of(qor_str_hashmap_sorted_keys(m)),
+              (Texts{"apple", "banana", "cherry", "pear"}));
+    EXPECT_EQ(qor_svec_len(qor_str_hashmap_keys(nullptr)), 0);
+    EXPECT_GE(qor_str_hashmap_sorted_keys(nullptr), 0);
+
+    for (std::string_view k : std::initializer_list<std::string_view>{
+             "c", "ba", "b", "", "prefix00b", "prefix00a", "prefix00", "prefix00ab",
+             std::string_view("ab\0", 3), "ab", "\xff", "a\x80"}) {
+        qor_str_hashmap_insert(m, B(k), 2);
+    }
+    qor_str_hashmap_insert(m, nullptr, 3);
+    Texts expected{"<null>",   "",          "ab",         std::string("ab\0", 3),
+                   "apple",    "a\x80",     "b",          "ba",
+                   "banana",   "c",         "cherry",     "pear",
+                   "prefix00", "prefix00a", "prefix00ab", "prefix00b",
+                   "\xff"};
+    EXPECT_EQ(texts_of(qor_str_hashmap_sorted_keys(m)), expected);
+
+    // A record without bytes is still listed, in the order qor_svec_sort gives it.
+    QorString no_data{nullptr, 3, 3};
+    qor_str_hashmap_insert(m, &no_data, 4);
+    int64_t general = qor_str_hashmap_keys(m);
+    qor_svec_sort(general);
+    EXPECT_EQ(texts_of(qor_str_hashmap_sorted_keys(m)).size(), expected.size() + 1);
+    int64_t sorted = qor_str_hashmap_sorted_keys(m);
+    for (int64_t i = 0; i < qor_svec_len(general); i++) {
+        EXPECT_EQ(qor_svec_get(sorted, i), qor_svec_get(general, i)) << i;
+    }
+    qor_str_hashmap_free(m);
+}
+
+// Insert/remove churn with 1,000 live keys stays at 4096 slots: deleted slots are reclaimed once
+// they and the live ones pass 70 %, so absent keys stay cheap and every live key stays reachable
+// through insert, inc and get.
+TEST(StrHashMap, ChurnReclaimsDeletedSlotsAtTheSameCapacity) {
+    constexpr int kLive = 1000;
+    constexpr int kCycles = 200000;
+    QorStrHashMap* m = qor_str_hashmap_new();
+    std::vector<QorString*> keys;
+    for (int i = 0; i < kLive + kCycles; i++) keys.push_back(S(("c" + std::to_string(i)).c_str()));
+    for (int i = 0; i < kLive; i++) qor_str_hashmap_insert(m, keys[i], i);
+    int64_t most_used = 0;
+    for (int i = kLive; i < kLive + kCycles; i++) {
+        if (i % 2 == 0) {
+            ASSERT_EQ(qor_str_hashmap_insert(m, keys[i], i), 0);
+        } else {
+            qor_str_hashmap_inc(m, keys[i], i);
+        }
+        ASSERT_EQ(qor_str_hashmap_remove(m, B(text_of(keys[i - kLive]))), i - kLive);
+        int64_t used = 0;
+        if (i % 4096 == 0) {
+            for (int64_t s = 0; s < m->capacity; s++) used += m->entries[s].state != 0;
+        }
+        most_used = std::max(most_used, used);
+    }
+    EXPECT_EQ(m->capacity, 4096);
+    EXPECT_EQ(qor_str_hashmap_len(m), kLive);
+    EXPECT_LE(most_used, 4096 * 7 / 10 + 4096 / 16 + 1);
+    QorVec* listed = str_hashmap_keys(m);
+    QorVec* values = qor_str_hashmap_values(m);
+    ASSERT_EQ(listed->len, kLive);
+    int64_t previous_slot = -1;
+    for (int64_t i = 0; i < listed->len; i++) {
+        auto* key =
+            reinterpret_cast<QorString*>(listed->items[i]);  // NOLINT(performance-no-int-to-ptr)
+        EXPECT_EQ("c" + std::to_string(values->items[i]), text_of(key));
+        EXPECT_GE(values->items[i], kCycles);
+        int64_t slot = slot_of(m, key);
+        EXPECT_GT(slot, previous_slot);
+        previous_slot = slot;
+    }
+    qor_vec_free(listed);
+    qor_vec_free(values);
+
+    // Would walk most of the table per lookup if the deleted slots were still there.
+    auto start = std::chrono::steady_clock::now();
+    QorString* absent = S("absent key");
+    int64_t found = 0;
+    for (int i = 0; i < 200000; i++) found += qor_str_hashmap_contains(m, absent);
+    EXPECT_EQ(found, 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     qor_str_hashmap_free(m);
 }

@@ -250,24 +250,3 @@ TEST(StrSplit, LinesDropOneCarriageReturnAndNoFinalEmptyLine) {
     EXPECT_EQ(pieces_of(qor_str_lines(S("\r\r\n\r"))), (Pieces{"\r", ""}));
     EXPECT_EQ(pieces_of(qor_str_lines(S("\n\n"))), (Pieces{"", ""}));
 }
-
-// The key listings hold the map's own key pointers, in the slot order of str_hashmap_keys.
-TEST(StrHashMapKeys, ListSlotOrderAndSortedOrder) {
-    QorStrHashMap* m = qor_str_hashmap_new();
-    for (const char* k : {"pear", "apple", "fig", "banana", "cherry"}) {
-        qor_str_hashmap_insert(m, S(k), 1);
-    }
-    qor_str_hashmap_remove(m, S("fig"));
-    QorVec* by_slot = str_hashmap_keys(m);
-    int64_t h = qor_str_hashmap_keys(m);
-    ASSERT_EQ(qor_svec_len(h), 4);
-    for (int64_t i = 0; i < 4; i++) {
-        EXPECT_EQ(by_slot->items[i], reinterpret_cast<int64_t>(qor_svec_get(h, i)));
-    }
-    int64_t sorted = qor_str_hashmap_sorted_keys(m);
-    EXPECT_EQ(pieces_of(sorted), (Pieces{"apple", "banana", "cherry", "pear"}));
-    EXPECT_EQ(qor_svec_len(qor_str_hashmap_keys(nullptr)), 0);
-    EXPECT_GE(qor_str_hashmap_sorted_keys(nullptr), 0);
-    qor_vec_free(by_slot);
-    qor_str_hashmap_free(m);
-}

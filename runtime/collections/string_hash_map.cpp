@@ -1,14 +1,16 @@
 // The string-keyed hash map: open addressing with linear probing over one contiguous slot array,
 // deleted-slot markers left by remove, and doubling growth once more than 70 % of the slots are
-// occupied. Keys are borrowed record pointers; the record and slots live on the process heap.
+// occupied, on the shared core of open_addressing.h. Keys are borrowed record pointers; the
+// record and slots live on the process heap. Also here: the key listings into string vectors.
 // Invariants: capacity is a power of two, so (h & (capacity - 1)) == h % capacity; an empty slot
 // ends every probe path, so a key is never stored beyond the first empty slot of its path, and
 // insert never leaves two live entries for one key.
 #include <stdlib.h>
-#include <sys/mman.h>
 
+#include <algorithm>
 #include <cstddef>
 
+#include "collections/open_addressing.h"
 #include "core/internal.h"
 
 static_assert(sizeof(QorStrHashSlot) == 24);
@@ -19,96 +21,68 @@ static_assert(sizeof(QorStrHashMap) == 24);
 static_assert(offsetof(QorStrHashMap, entries) == 0);
 static_assert(offsetof(QorStrHashMap, count) == 8);
 static_assert(offsetof(QorStrHashMap, capacity) == 16);
+static_assert(QOR_STR_SLOT_EMPTY == qor::oa::kEmpty &&
+              QOR_STR_SLOT_OCCUPIED == qor::oa::kOccupied &&
+              QOR_STR_SLOT_DELETED == qor::oa::kDeleted);
 
 namespace {
 
 constexpr int64_t kInitialCapacity = 4096;
-// How many slots ahead growth prefetches key records, and then their bytes.
+// How many slots ahead a rebuild prefetches key records, and then their bytes.
 constexpr int64_t kRecordLead = 16;
 constexpr int64_t kBytesLead = 8;
-constexpr size_t kHugePage = size_t{2} << 20;
 
-// FNV-1a of the key's bytes folded with its own upper half; NULL keys live at home slot 0.
-// A key with no bytes to read (len <= 0, or no buffer) hashes as the empty string.
-uint64_t folded_hash(const QorString* key) {
-    uint64_t h = qor::kFnvOffsetBasis;
-    if (key->len > 0 && key->data != nullptr) h = qor::fnv1a(key->data, key->len);
-    return h ^ (h >> 32);
-}
+struct StringKeys {
+    using Record = QorStrHashMap;
+    using Slot = QorStrHashSlot;
+    using Key = const QorString*;
 
-uint64_t home_slot(const QorString* key, int64_t capacity) {
-    if (key == nullptr) return 0;
-    return folded_hash(key) & static_cast<uint64_t>(capacity - 1);
-}
-
-// Same pointer, or both present with equal len and equal bytes. Bytes are compared only between
-// keys of equal len, and never through a missing buffer.
-bool keys_equal(const QorString* a, const QorString* b) {
-    if (a == b) return true;
-    if (a == nullptr || b == nullptr || a->len != b->len) return false;
-    if (a->len <= 0) return true;
-    if (a->data == nullptr || b->data == nullptr) return false;
-    return memcmp(a->data, b->data, static_cast<size_t>(a->len)) == 0;
-}
-
-// The occupied slot holding key, or null. Stops at the first empty slot of the path.
-QorStrHashSlot* find_slot(const QorStrHashMap* map, const QorString* key) {
-    uint64_t mask = static_cast<uint64_t>(map->capacity - 1);
-    uint64_t i = home_slot(key, map->capacity);
-    for (int64_t probed = 0; probed < map->capacity; probed++, i = (i + 1) & mask) {
-        QorStrHashSlot* slot = &map->entries[i];
-        if (slot->state == QOR_STR_SLOT_EMPTY) return nullptr;
-        if (slot->state == QOR_STR_SLOT_OCCUPIED && keys_equal(slot->key, key)) return slot;
+    // FNV-1a of the key's bytes folded with its own upper half; NULL keys live at home slot 0.
+    // A key with no bytes to read (len <= 0, or no buffer) hashes as the empty string.
+    static uint64_t hash(const QorString* key) {
+        if (key == nullptr) return 0;
+        uint64_t h = qor::kFnvOffsetBasis;
+        if (key->len > 0 && key->data != nullptr) h = qor::fnv1a(key->data, key->len);
+        return h ^ (h >> 32);
     }
-    return nullptr;
-}
 
-// A zero-filled array of n slots on the process heap (release with free). Arrays of 2 MiB and
-// more are aligned to 2 MiB and marked for huge pages, so that filling a grown table takes one
-// page fault per 2 MiB instead of one per 4 KiB.
-QorStrHashSlot* zeroed_slots(int64_t n) {
-    size_t bytes = static_cast<size_t>(n) * sizeof(QorStrHashSlot);
-    if (bytes / sizeof(QorStrHashSlot) != static_cast<size_t>(n)) return nullptr;
-    if (bytes < kHugePage) {
-        return static_cast<QorStrHashSlot*>(calloc(static_cast<size_t>(n), sizeof(QorStrHashSlot)));
+    // Same pointer, or both present with equal len and equal bytes. Bytes are compared only
+    // between keys of equal len, and never through a missing buffer.
+    static bool same_key(const QorStrHashSlot& slot, const QorString* key) {
+        const QorString* a = slot.key;
+        if (a == key) return true;
+        if (a == nullptr || key == nullptr || a->len != key->len) return false;
+        if (a->len <= 0) return true;
+        if (a->data == nullptr || key->data == nullptr) return false;
+        return qor::same_bytes(a->data, key->data, a->len);
     }
-    size_t rounded = (bytes + kHugePage - 1) & ~(kHugePage - 1);
-    void* p = aligned_alloc(kHugePage, rounded);
-    if (p == nullptr) return nullptr;
-    madvise(p, rounded, MADV_HUGEPAGE);
-    memset(p, 0, bytes);
-    return static_cast<QorStrHashSlot*>(p);
-}
 
-// Doubles the slot array, re-placing every occupied slot in slot order and dropping deleted
-// ones. When the new array cannot be had the map stays as it was.
-void grow(QorStrHashMap* map) {
-    int64_t new_capacity = map->capacity * 2;
-    QorStrHashSlot* fresh = zeroed_slots(new_capacity);
-    if (fresh == nullptr) return;
-    uint64_t mask = static_cast<uint64_t>(new_capacity - 1);
-    const QorStrHashSlot* entries = map->entries;
-    for (int64_t i = 0; i < map->capacity; i++) {
-        // Rehashing reads every key record and its bytes, scattered over the heap: fetch the
-        // records a few slots ahead, and the bytes of records fetched earlier.
-        if (i + kRecordLead < map->capacity &&
-            entries[i + kRecordLead].state == QOR_STR_SLOT_OCCUPIED) {
+    static const QorString* key_of(const QorStrHashSlot& slot) { return slot.key; }
+
+    // Rehashing reads every key record and its bytes, scattered over the heap: fetch the
+    // records a few slots ahead, and the bytes of records fetched earlier.
+    static void prefetch(const QorStrHashSlot* entries, int64_t i, int64_t capacity) {
+        if (i + kRecordLead < capacity && entries[i + kRecordLead].state == qor::oa::kOccupied) {
             __builtin_prefetch(entries[i + kRecordLead].key);
         }
-        if (i + kBytesLead < map->capacity &&
-            entries[i + kBytesLead].state == QOR_STR_SLOT_OCCUPIED &&
+        if (i + kBytesLead < capacity && entries[i + kBytesLead].state == qor::oa::kOccupied &&
             entries[i + kBytesLead].key != nullptr) {
             __builtin_prefetch(entries[i + kBytesLead].key->data);
         }
-        const QorStrHashSlot& old = entries[i];
-        if (old.state != QOR_STR_SLOT_OCCUPIED) continue;
-        uint64_t j = home_slot(old.key, new_capacity);
-        while (fresh[j].state == QOR_STR_SLOT_OCCUPIED) j = (j + 1) & mask;
-        fresh[j] = old;
     }
-    free(map->entries);
-    map->entries = fresh;
-    map->capacity = new_capacity;
+};
+
+using Table = qor::oa::Table<StringKeys>;
+
+// The growth check every insert, inc and update makes first: past 70 % occupied slots the table
+// doubles (dropping deleted slots; when memory is short it stays as it is). Below that, a table
+// whose deleted slots have filled it up is rebuilt at the same capacity.
+void make_room(QorStrHashMap* map) {
+    if (map->count * 10 > map->capacity * 7) {
+        Table::rehash(map, map->capacity * 2);
+    } else {
+        Table::reclaim_deleted(map);
+    }
 }
 
 // Appends the key pointer or the value of every occupied slot, in slot order.
@@ -123,19 +97,84 @@ QorVec* list_slots(const QorStrHashMap* map, bool keys) {
     return out;
 }
 
+// Appends key to a listing. A push fails only when the heap refuses to grow a full pointer
+// array (to 8 pointers, or twice len), and a listing then stops the process like every other
+// refused request.
+void push_or_stop(int64_t handle, QorString* key) {
+    if (qor_svec_push(handle, key) == 0) return;
+    int64_t len = qor_svec_len(handle);
+    qor::out_of_memory(
+        qor::bytes_for(static_cast<uint64_t>(len == 0 ? 8 : 2 * len), sizeof(QorString*)));
+}
+
+void push_in_slot_order(const QorStrHashMap* map, int64_t handle) {
+    for (int64_t i = 0; i < map->capacity; i++) {
+        const QorStrHashSlot& slot = map->entries[i];
+        if (slot.state == QOR_STR_SLOT_OCCUPIED) push_or_stop(handle, slot.key);
+    }
+}
+
+// A key with its first 8 bytes read as a big-endian number, zero-padded: when two prefixes
+// differ they order the keys as the full byte comparison (shorter first on a tie) would.
+struct SortEntry {
+    uint64_t prefix;
+    QorString* key;
+};
+
+uint64_t prefix_of(const QorString* s) {
+    unsigned char bytes[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+    memcpy(bytes, s->data, static_cast<size_t>(s->len < 8 ? s->len : 8));
+    uint64_t p = 0;
+    for (unsigned char b : bytes) p = (p << 8) | b;
+    return p;
+}
+
+// Unsigned bytes, then the shorter first: the string vector's order for present keys.
+bool key_before(const SortEntry& a, const SortEntry& b) {
+    if (a.prefix != b.prefix) return a.prefix < b.prefix;
+    int64_t common = std::min(a.key->len, b.key->len);
+    if (common > 8) {
+        int c = memcmp(a.key->data + 8, b.key->data + 8, static_cast<size_t>(common - 8));
+        if (c != 0) return c < 0;
+    }
+    return a.key->len < b.key->len;
+}
+
+// Pushes the occupied slots' keys in sorted order: the null key (there is at most one) first,
+// then by bytes. Keys are distinct, so the order is the one qor_svec_sort gives. Returns false,
+// pushing nothing, when some key is a record without bytes to read (or the scratch array cannot
+// be had): the caller then lists and sorts the general way.
+bool push_sorted(const QorStrHashMap* map, int64_t handle) {
+    auto* entries =
+        static_cast<SortEntry*>(malloc(static_cast<size_t>(map->count + 1) * sizeof(SortEntry)));
+    if (entries == nullptr) return false;
+    int64_t n = 0;
+    bool has_null = false;
+    for (int64_t i = 0; i < map->capacity; i++) {
+        const QorStrHashSlot& slot = map->entries[i];
+        if (slot.state != QOR_STR_SLOT_OCCUPIED) continue;
+        QorString* key = slot.key;
+        if (key == nullptr) {
+            has_null = true;
+            continue;
+        }
+        if (key->data == nullptr || key->len < 0) {
+            free(entries);
+            return false;
+        }
+        entries[n++] = SortEntry{prefix_of(key), key};
+    }
+    std::sort(entries, entries + n, key_before);
+    if (has_null) push_or_stop(handle, nullptr);
+    for (int64_t i = 0; i < n; i++) push_or_stop(handle, entries[i].key);
+    free(entries);
+    return true;
+}
+
 }  // namespace
 
 extern "C" QOR_API QorStrHashMap* qor_str_hashmap_new(void) {
-    auto* map = static_cast<QorStrHashMap*>(malloc(sizeof(QorStrHashMap)));
-    if (map == nullptr) return nullptr;
-    map->entries = static_cast<QorStrHashSlot*>(calloc(kInitialCapacity, sizeof(QorStrHashSlot)));
-    if (map->entries == nullptr) {
-        free(map);
-        return nullptr;
-    }
-    map->count = 0;
-    map->capacity = kInitialCapacity;
-    return map;
+    return Table::create(kInitialCapacity);
 }
 
 // Looks along the whole probe path (up to its first empty slot) for a live equal key before
@@ -145,49 +184,37 @@ extern "C" QOR_API QorStrHashMap* qor_str_hashmap_new(void) {
 extern "C" QOR_API int64_t qor_str_hashmap_insert(QorStrHashMap* map, QorString* key,
                                                   int64_t value) {
     if (map == nullptr) return 0;
-    if (map->count * 10 > map->capacity * 7) grow(map);
-    uint64_t mask = static_cast<uint64_t>(map->capacity - 1);
-    uint64_t i = home_slot(key, map->capacity);
-    QorStrHashSlot* target = nullptr;
-    for (int64_t probed = 0; probed < map->capacity; probed++, i = (i + 1) & mask) {
-        QorStrHashSlot* slot = &map->entries[i];
-        if (slot->state == QOR_STR_SLOT_OCCUPIED) {
-            if (!keys_equal(slot->key, key)) continue;
-            int64_t previous = slot->value;
-            slot->value = value;
-            return previous;
-        }
-        if (target == nullptr) target = slot;
-        if (slot->state == QOR_STR_SLOT_EMPTY) break;
+    make_room(map);
+    uint64_t hash = StringKeys::hash(key);
+    Table::Spot spot = Table::locate(map, key, hash);
+    if (spot.found) {
+        int64_t previous = map->entries[spot.index].value;
+        map->entries[spot.index].value = value;
+        return previous;
     }
-    if (target == nullptr) return 0;
-    target->key = key;
-    target->value = value;
-    target->state = QOR_STR_SLOT_OCCUPIED;
-    map->count++;
+    if (spot.index >= 0) Table::occupy(map, spot.index, key, value, hash);
     return 0;
 }
 
 extern "C" QOR_API int64_t qor_str_hashmap_get(const QorStrHashMap* map, const QorString* key) {
     if (map == nullptr) return 0;
-    const QorStrHashSlot* slot = find_slot(map, key);
-    return slot == nullptr ? 0 : slot->value;
+    int64_t i = Table::find(map, key, StringKeys::hash(key));
+    return i < 0 ? 0 : map->entries[i].value;
 }
 
 extern "C" QOR_API int64_t qor_str_hashmap_contains(const QorStrHashMap* map,
                                                     const QorString* key) {
     if (map == nullptr) return 0;
-    return find_slot(map, key) != nullptr;
+    return Table::find(map, key, StringKeys::hash(key)) >= 0;
 }
 
 // The slot keeps its key and value words; only its state says they are gone.
 extern "C" QOR_API int64_t qor_str_hashmap_remove(QorStrHashMap* map, const QorString* key) {
     if (map == nullptr) return 0;
-    QorStrHashSlot* slot = find_slot(map, key);
-    if (slot == nullptr) return 0;
-    slot->state = QOR_STR_SLOT_DELETED;
-    map->count--;
-    return slot->value;
+    int64_t i = Table::find(map, key, StringKeys::hash(key));
+    if (i < 0) return 0;
+    Table::erase(map, i);
+    return map->entries[i].value;
 }
 
 extern "C" QOR_API int64_t qor_str_hashmap_len(const QorStrHashMap* map) {
@@ -196,9 +223,7 @@ extern "C" QOR_API int64_t qor_str_hashmap_len(const QorStrHashMap* map) {
 
 // The prefixed and plain names differ only in the result: 0 here, nothing for the plain one.
 extern "C" QOR_API int64_t qor_str_hashmap_free(QorStrHashMap* map) {
-    if (map == nullptr) return 0;
-    free(map->entries);
-    free(map);
+    if (map != nullptr) Table::destroy(map);
     return 0;
 }
 
@@ -213,10 +238,19 @@ extern "C" QOR_API QorVec* str_hashmap_keys(const QorStrHashMap* map) {
     return list_slots(map, true);
 }
 
+// One probe: the same growth check as insert, then the entry's value moves by delta with
+// two's-complement wrap-around, or a new entry holds delta (a missing key counts as 0).
 extern "C" QOR_API int64_t qor_str_hashmap_inc(QorStrHashMap* map, QorString* key, int64_t delta) {
-    uint64_t sum =
-        static_cast<uint64_t>(qor_str_hashmap_get(map, key)) + static_cast<uint64_t>(delta);
-    qor_str_hashmap_insert(map, key, static_cast<int64_t>(sum));
+    if (map == nullptr) return 0;
+    make_room(map);
+    uint64_t hash = StringKeys::hash(key);
+    Table::Spot spot = Table::locate(map, key, hash);
+    if (spot.found) {
+        int64_t& value = map->entries[spot.index].value;
+        value = static_cast<int64_t>(static_cast<uint64_t>(value) + static_cast<uint64_t>(delta));
+    } else if (spot.index >= 0) {
+        Table::occupy(map, spot.index, key, delta, hash);
+    }
     return 0;
 }
 
@@ -224,6 +258,23 @@ extern "C" QOR_API int64_t qor_str_hashmap_update(QorStrHashMap* map, QorString*
                                                   int64_t value) {
     qor_str_hashmap_insert(map, key, value);
     return 0;
+}
+
+// The map's key pointers (not copies) in slot order, the order of str_hashmap_keys, in a new
+// string vector; -1, with the map untouched, when the pool cannot grow.
+extern "C" QOR_API int64_t qor_str_hashmap_keys(const QorStrHashMap* map) {
+    int64_t handle = qor_svec_new();
+    if (handle >= 0 && map != nullptr) push_in_slot_order(map, handle);
+    return handle;
+}
+
+// The same keys in the order of qor_svec_sort: null first, then unsigned bytes, then shorter.
+extern "C" QOR_API int64_t qor_str_hashmap_sorted_keys(const QorStrHashMap* map) {
+    int64_t handle = qor_svec_new();
+    if (handle < 0 || map == nullptr || push_sorted(map, handle)) return handle;
+    push_in_slot_order(map, handle);
+    qor_svec_sort(handle);
+    return handle;
 }
 
 QOR_PLAIN_ALIAS(str_hashmap_new, qor_str_hashmap_new);

@@ -1,5 +1,6 @@
 // The process-wide pool of string vectors and the operations that fill new ones: splitting text
-// by a separator, into words and into lines, and listing a string hash map's keys.
+// by a separator, into words and into lines. (A string hash map's key listings, which also fill
+// new string vectors, live beside the map in string_hash_map.cpp.)
 // A string vector is named by its handle, its index in the pool, so the pool may move when it
 // grows. Handles are issued in increasing order and never reused: freeing a vector empties it but
 // keeps its handle valid, and the pool never shrinks. Vectors hold borrowed string pointers;
@@ -268,22 +269,5 @@ extern "C" QOR_API int64_t qor_str_lines(const QorString* text) {
         if (nl == nullptr) break;
         pos = nl + 1;
     }
-    return handle;
-}
-
-// The map's key pointers (not copies) in slot order, the order of str_hashmap_keys.
-extern "C" QOR_API int64_t qor_str_hashmap_keys(const QorStrHashMap* map) {
-    int64_t handle = issue_handle();
-    if (handle < 0 || map == nullptr) return handle;
-    for (int64_t i = 0; i < map->capacity; i++) {
-        const QorStrHashSlot& slot = map->entries[i];
-        if (slot.state == QOR_STR_SLOT_OCCUPIED) append_or_stop(lookup(handle), slot.key);
-    }
-    return handle;
-}
-
-extern "C" QOR_API int64_t qor_str_hashmap_sorted_keys(const QorStrHashMap* map) {
-    int64_t handle = qor_str_hashmap_keys(map);
-    if (handle >= 0) sort_items(lookup(handle));
     return handle;
 }

@@ -759,10 +759,6 @@ QOR_API int64_t qor_str_split_whitespace(const QorString* text);
 /* New string vector of the lines of text, each without one trailing CR; a final line feed adds
  * no empty line. */
 QOR_API int64_t qor_str_lines(const QorString* text);
-/* New string vector of map's key pointers in slot order (no copies); empty for NULL. */
-QOR_API int64_t qor_str_hashmap_keys(const struct QorStrHashMap* map);
-/* As qor_str_hashmap_keys, then sorted as qor_svec_sort does. */
-QOR_API int64_t qor_str_hashmap_sorted_keys(const struct QorStrHashMap* map);
 /* ==== END string vectors ==== */
 
 /* ==== BEGIN integer map (runtime/collections/int_map.cpp) ==== */
@@ -774,7 +770,9 @@ typedef struct QorIntMapSlot {
     uint32_t state;
 } QorIntMapSlot;
 
-/* Open addressing with linear probing over a fixed table of 131072 slots that never grows. */
+/* Open addressing with linear probing over a fixed table of 131072 slots that never grows. The
+ * runtime keeps private per-slot data behind this record, so maps are made only by hashmap_new:
+ * a record declared or copied by the host must never be passed in. */
 typedef struct QorIntMap {
     QorIntMapSlot* entries;
     int64_t count;
@@ -826,7 +824,9 @@ typedef struct QorStrHashSlot {
     uint32_t state;
 } QorStrHashSlot;
 
-/* The map: capacity (a power of two, 4096 at creation) slots on the process heap. */
+/* The map: capacity (a power of two, 4096 at creation) slots on the process heap. The runtime
+ * keeps private per-slot data behind this record, so maps are made only by qor_str_hashmap_new:
+ * a record declared or copied by the host must never be passed in. */
 typedef struct QorStrHashMap {
     QorStrHashSlot* entries;
     int64_t count;
@@ -853,6 +853,11 @@ QOR_API QorVec* qor_str_hashmap_values(const QorStrHashMap* map);
 QOR_API int64_t qor_str_hashmap_inc(QorStrHashMap* map, QorString* key, int64_t delta);
 /* Stores value under key, discarding any previous value; returns 0. */
 QOR_API int64_t qor_str_hashmap_update(QorStrHashMap* map, QorString* key, int64_t value);
+/* New string vector of map's key pointers in slot order (no copies); empty for NULL; -1 when
+ * the string-vector pool cannot grow. */
+QOR_API int64_t qor_str_hashmap_keys(const QorStrHashMap* map);
+/* As qor_str_hashmap_keys, then sorted as qor_svec_sort does. */
+QOR_API int64_t qor_str_hashmap_sorted_keys(const QorStrHashMap* map);
 
 #ifdef QOR_PLAIN_NAMES
 QOR_API QorStrHashMap* str_hashmap_new(void);
