@@ -209,7 +209,9 @@ namespace {
 // Takes its own registration away, then fails with a panic.
 void unregister_and_panic(void*, int64_t fd, int32_t) {
     qor_event_loop_unregister(g_event_loop, fd);
-    qor_panic(qor_string_from_cstr("callback failed"));
+    static char text[] = "callback failed";
+    static const QorString message = {text, sizeof text - 1, sizeof text - 1};
+    qor_panic(&message);
 }
 
 // Reads s inside a foreign-call frame; true when a failure came back instead of data.

@@ -59,6 +59,10 @@ struct LoopImpl {
     IndexEntry index[kIndexSize];
     // Raised each time a slot takes a new registration (not when one changes its interest).
     uint32_t generation[kSlots];
+    // Dispatches in progress (a callback may step the loop again), and whether a callback
+    // destroyed the loop meanwhile: the record is then freed when the outermost one ends.
+    int32_t dispatch_depth;
+    int32_t destroy_pending;
 };
 static_assert(offsetof(LoopImpl, pub) == 0);
 
@@ -152,6 +156,12 @@ int32_t event_mask(uint32_t events) {
     return mask;
 }
 
+// Ends one dispatch; the last one out frees a loop that a callback destroyed.
+void end_dispatch(void* arg) {
+    auto* impl = static_cast<LoopImpl*>(arg);
+    if (--impl->dispatch_depth == 0 && impl->destroy_pending) free(impl);
+}
+
 }  // namespace
 
 extern "C" QOR_API QorEventLoop* qor_event_loop_create(void) {
@@ -167,11 +177,20 @@ extern "C" QOR_API QorEventLoop* qor_event_loop_create(void) {
 
 // Watched descriptors stay open and user data is not touched. Destroying the default loop
 // clears g_event_loop, so that the next user creates a fresh one instead of a freed record.
+// A callback may destroy the loop that is calling it: the loop then stops dispatching, and
+// its record is freed once the dispatch is over rather than under its feet.
 extern "C" QOR_API void qor_event_loop_destroy(QorEventLoop* loop) {
     if (loop == nullptr) return;
     if (loop->epoll_fd >= 0) close(loop->epoll_fd);
+    loop->epoll_fd = -1;
     if (g_event_loop == loop) g_event_loop = nullptr;
-    free(impl_of(loop));
+    LoopImpl* impl = impl_of(loop);
+    if (impl->dispatch_depth > 0) {
+        impl->destroy_pending = 1;
+        loop->stopped = 1;
+        return;
+    }
+    free(impl);
 }
 
 // Fails only when every one of the 1024 slots is active at once and fd is not among them, or
@@ -231,10 +250,15 @@ extern "C" QOR_API int32_t qor_event_loop_run_once(QorEventLoop* loop, int32_t t
     if (loop == nullptr || loop->stopped) return 0;
     epoll_event events[kMaxEvents];
     int n = epoll_wait(loop->epoll_fd, events, kMaxEvents, timeout_ms);
-    if (n < 0) return -1;
-    const LoopImpl* impl = impl_of(loop);
+    if (n <= 0) return n < 0 ? -1 : 0;
+    LoopImpl* impl = impl_of(loop);
+    // A callback that fails into a foreign-call frame leaves through the hook, which ends
+    // the dispatch just as the normal way out does.
+    impl->dispatch_depth++;
+    QorUnwindHook hook;
+    qor_unwind_push(&hook, end_dispatch, impl);
     int32_t called = 0;
-    for (int i = 0; i < n; i++) {
+    for (int i = 0; i < n && !impl->destroy_pending; i++) {
         auto slot = static_cast<uint32_t>(events[i].data.u64);
         auto generation = static_cast<uint32_t>(events[i].data.u64 >> 32);
         if (slot >= kSlots || impl->generation[slot] != generation) continue;
@@ -243,6 +267,8 @@ extern "C" QOR_API int32_t qor_event_loop_run_once(QorEventLoop* loop, int32_t t
         s.callback(s.user_data, s.fd, event_mask(events[i].events));
         called++;
     }
+    qor_unwind_pop(&hook);
+    end_dispatch(impl);
     return called;
 }
 
