@@ -6,7 +6,6 @@
 #define QOR_TEXT_NUMBER_FORMAT_H
 
 #include <stdint.h>
-#include <stdio.h>
 
 #include <charconv>
 #include <cstddef>
@@ -48,10 +47,12 @@ inline size_t write_signed_with_prefix(char* out, size_t room, int64_t v, int ba
     return used + write_unsigned(p, room - used, magnitude, base);
 }
 
-// "%.9g": at most 9 significant digits, exponent form below 1e-4 and from 1e9, "inf", "nan".
-// out must hold kGeneralMax bytes; a NUL follows the text there.
+// "%.9g": at most 9 significant digits, exponent form below 1e-4 and from 1e9, "inf", "-inf",
+// "nan", "-nan". to_chars' general form with precision 9 writes exactly printf's text, without
+// printf's format parsing. out must hold kGeneralMax bytes.
 inline size_t write_general(char* out, double x) {
-    return static_cast<size_t>(snprintf(out, kGeneralMax, "%.9g", x));
+    return static_cast<size_t>(
+        std::to_chars(out, out + kGeneralMax, x, std::chars_format::general, 9).ptr - out);
 }
 
 }  // namespace qor::numfmt

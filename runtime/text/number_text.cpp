@@ -4,6 +4,9 @@
 // larger than their text; the bytes after the NUL mean nothing.
 #include <stdlib.h>
 
+#include <charconv>
+#include <system_error>
+
 #include "core/internal.h"
 #include "text/number_format.h"
 
@@ -11,29 +14,57 @@ namespace numfmt = qor::numfmt;
 
 namespace {
 
-char* take_buffer(size_t size) { return static_cast<char*>(qor_alloc(size)); }
+// A new record over a buffer of size bytes (a text's fixed buffer size), from the one string
+// maker: buffer first, then record.
+QorString* fixed_buffer(size_t size) {
+    return qor::make_string_uninit(static_cast<int64_t>(size) - 1);
+}
 
-// Ends the text at n (which must be the first NUL) and wraps buf in a new record.
-QorString* finish(char* buf, size_t n) {
-    buf[n] = '\0';
-    return qor::make_record(buf, static_cast<int64_t>(n), static_cast<int64_t>(n));
+// Ends the text at n (which must be the first NUL): len = cap = n.
+QorString* ended(QorString* s, size_t n) {
+    s->data[n] = '\0';
+    s->len = static_cast<int64_t>(n);
+    s->cap = static_cast<int64_t>(n);
+    return s;
 }
 
 // Digits of v (read as unsigned) in base, in a buffer of exactly their length and a NUL.
 QorString* unsigned_digits_exact(int64_t v, int base) {
     char local[numfmt::kBinaryDigitsMax];
     size_t n = numfmt::write_unsigned(local, sizeof local, static_cast<uint64_t>(v), base);
-    char* buf = take_buffer(n + 1);
-    memcpy(buf, local, n);
-    return finish(buf, n);
+    return qor::make_string(local, static_cast<int64_t>(n));
+}
+
+// strtod's white space in the C locale: space and tab to carriage return.
+bool is_strtod_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// The plain decimal forms ([+-]digits[.digits][e[+-]digits], or starting with '.') are read
+// with from_chars, which rounds exactly as strtod does; anything else, or a value out of
+// range, is left to strtod. text[len] must be the NUL that ends the record's bytes.
+double parse_decimal_or_strtod(const char* text, int64_t len) {
+    const char* end = text + len;
+    const char* p = text;
+    while (p < end && is_strtod_space(*p)) p++;
+    const char* start = p;
+    if (p < end && *p == '+')
+        start = ++p;
+    else if (p < end && *p == '-')
+        p++;
+    bool plain = p < end && ((*p >= '0' && *p <= '9') || *p == '.') &&
+                 !(*p == '0' && p + 1 < end && (p[1] == 'x' || p[1] == 'X'));
+    if (plain) {
+        double value = 0;
+        if (std::from_chars(start, end, value).ec == std::errc()) return value;
+    }
+    return strtod(text, nullptr);
 }
 
 }  // namespace
 
 // "%ld" in a 21-byte buffer.
 extern "C" QOR_API QorString* qor_int_to_string(int64_t v) {
-    char* buf = take_buffer(numfmt::kDecimalMax + 1);
-    return finish(buf, numfmt::write_decimal(buf, v));
+    QorString* s = fixed_buffer(numfmt::kDecimalMax + 1);
+    return ended(s, numfmt::write_decimal(s->data, v));
 }
 
 // "%lx" of the bit pattern: -1 gives sixteen 'f'.
@@ -42,15 +73,15 @@ extern "C" QOR_API QorString* qor_int_to_hex(int64_t v) { return unsigned_digits
 // Sign and magnitude, in a 20-byte buffer: "-0x8000000000000000" for INT64_MIN.
 extern "C" QOR_API QorString* qor_to_hex(int64_t v) {
     constexpr size_t kSize = 3 + numfmt::kHexDigitsMax + 1;
-    char* buf = take_buffer(kSize);
-    return finish(buf, numfmt::write_signed_with_prefix(buf, kSize, v, 16, 'x'));
+    QorString* s = fixed_buffer(kSize);
+    return ended(s, numfmt::write_signed_with_prefix(s->data, kSize, v, 16, 'x'));
 }
 
 // Sign and magnitude, in a 26-byte buffer: "-0o1000000000000000000000" for INT64_MIN.
 extern "C" QOR_API QorString* qor_to_octal(int64_t v) {
     constexpr size_t kSize = 3 + numfmt::kOctalDigitsMax + 1;
-    char* buf = take_buffer(kSize);
-    return finish(buf, numfmt::write_signed_with_prefix(buf, kSize, v, 8, 'o'));
+    QorString* s = fixed_buffer(kSize);
+    return ended(s, numfmt::write_signed_with_prefix(s->data, kSize, v, 8, 'o'));
 }
 
 // Binary digits of the bit pattern; negatives give 64 digits.
@@ -59,33 +90,30 @@ extern "C" QOR_API QorString* qor_int_to_bin(int64_t v) { return unsigned_digits
 // "0b" and the binary digits of the bit pattern, in a 67-byte buffer whatever the value.
 extern "C" QOR_API QorString* qor_to_binary(int64_t v) {
     constexpr size_t kSize = 2 + numfmt::kBinaryDigitsMax + 1;
-    char* buf = take_buffer(kSize);
-    buf[0] = '0';
-    buf[1] = 'b';
-    return finish(buf, 2 + numfmt::write_unsigned(buf + 2, kSize - 2, static_cast<uint64_t>(v), 2));
+    QorString* s = fixed_buffer(kSize);
+    s->data[0] = '0';
+    s->data[1] = 'b';
+    size_t digits = numfmt::write_unsigned(s->data + 2, kSize - 2, static_cast<uint64_t>(v), 2);
+    return ended(s, 2 + digits);
 }
 
 // Only the low 8 bits count: 256 gives "false".
 extern "C" QOR_API QorString* qor_bool_to_string(int64_t b) {
     bool truth = static_cast<uint8_t>(b) != 0;
-    const char* text = truth ? "true" : "false";
-    size_t n = truth ? 4 : 5;
-    char* buf = take_buffer(n + 1);
-    memcpy(buf, text, n);
-    return finish(buf, n);
+    return truth ? qor::make_string("true", 4) : qor::make_string("false", 5);
 }
 
 // "%.9g" in a 32-byte buffer; "-0", "inf", "-inf", "nan" and "-nan" as printf writes them.
 extern "C" QOR_API QorString* qor_f64_to_string(double x) {
-    char* buf = take_buffer(numfmt::kGeneralMax);
-    return finish(buf, numfmt::write_general(buf, x));
+    QorString* s = fixed_buffer(numfmt::kGeneralMax);
+    return ended(s, numfmt::write_general(s->data, x));
 }
 
 // One byte, the low 8 bits of code, in a 2-byte buffer; a 0 byte gives len 0.
 extern "C" QOR_API QorString* qor_chr(int64_t code) {
-    char* buf = take_buffer(2);
-    buf[0] = static_cast<char>(code);
-    return finish(buf, buf[0] == '\0' ? 0 : 1);
+    QorString* s = fixed_buffer(2);
+    s->data[0] = static_cast<char>(code);
+    return ended(s, s->data[0] == '\0' ? 0 : 1);
 }
 
 // The low 32 bits as UTF-8 in a 5-byte qor_alloc buffer, without a record. Nothing is
@@ -93,7 +121,7 @@ extern "C" QOR_API QorString* qor_chr(int64_t code) {
 // encode like other three-byte values, and values past 0x10FFFF give four bytes. 0 gives "".
 extern "C" QOR_API char* qor_char_to_string(int64_t code) {
     auto c = static_cast<uint32_t>(code);
-    auto* out = reinterpret_cast<unsigned char*>(take_buffer(5));
+    auto* out = static_cast<unsigned char*>(qor_alloc(5));
     unsigned char* p = out;
     if (static_cast<int32_t>(c) <= 127) {
         *p++ = static_cast<unsigned char>(c);
@@ -143,10 +171,12 @@ extern "C" QOR_API int64_t qor_parse_int(const QorString* s) {
     return negative ? -static_cast<int64_t>(value) : static_cast<int64_t>(value);
 }
 
-// Reads data up to its first NUL: decimal and hexadecimal forms, inf and nan in any case.
+// Reads data up to its first NUL: decimal and hexadecimal forms, inf and nan in any case, with
+// strtod's results. A record whose len does not end at its NUL is read by strtod alone.
 extern "C" QOR_API double qor_parse_f64(const QorString* s) {
     if (qor::is_missing(s)) return 0.0;
-    return strtod(s->data, nullptr);
+    if (s->len < 0 || s->data[s->len] != '\0') return strtod(s->data, nullptr);
+    return parse_decimal_or_strtod(s->data, s->len);
 }
 
 QOR_PLAIN_ALIAS(qor_fast_i2s, qor_int_to_string);
