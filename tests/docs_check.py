@@ -3,8 +3,9 @@
 
 Every name the built shared library exports (functions and data, from `nm -D --defined-only`)
 and every function or variable the public header declares must appear in a table row of some
-docs/reference/*.md file as a code span of its own (`name`), and every reference file must be
-linked from docs/README.md. Names documented ahead of their export are allowed.
+docs/reference/*.md file as a code span of its own (`name`), every reference file must be
+linked from docs/README.md, and every relative link in docs/ must lead to an existing file.
+Names documented ahead of their export are allowed.
 """
 import argparse
 import pathlib
@@ -58,6 +59,15 @@ def unlinked_pages(docs):
             if f"reference/{page.name}" not in index]
 
 
+def broken_links(docs):
+    broken = []
+    for page in sorted(docs.rglob("*.md")):
+        for target in re.findall(r"\]\(([^)#:]+)(?:#[^)]*)?\)", page.read_text()):
+            if not (page.parent / target).exists():
+                broken.append(f"{page.relative_to(docs)} -> {target}")
+    return broken
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--library", help="the built shared library")
@@ -71,11 +81,14 @@ def main():
         wanted |= exported_names(args.library)
     missing = sorted(wanted - documented_names(docs))
     unlinked = unlinked_pages(docs)
+    broken = broken_links(docs)
     for name in missing:
         print(f"not in the reference: {name}")
     for page in unlinked:
         print(f"not linked from docs/README.md: reference/{page}")
-    if missing or unlinked:
+    for link in broken:
+        print(f"broken link: {link}")
+    if missing or unlinked or broken:
         return 1
     print(f"{len(wanted)} names, all in the reference")
     return 0
