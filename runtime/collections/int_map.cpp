@@ -36,7 +36,7 @@ struct IntKeys {
     }
     static bool same_key(const QorIntMapSlot& s, int64_t key) { return s.key == key; }
     static int64_t key_of(const QorIntMapSlot& s) { return s.key; }
-    static void prefetch(const QorIntMapSlot*, int64_t, int64_t) {}
+    static constexpr bool kKeepsHashes = false;
 };
 
 using Table = qor::oa::Table<IntKeys>;

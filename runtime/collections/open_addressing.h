@@ -8,9 +8,14 @@
 // a probe path are passed over without being read. Tags change nothing about where entries live:
 // every entry sits exactly where one-slot-at-a-time linear probing would put it.
 //
+// A table whose keys are costly to hash again (strings, read through two pointers) also keeps the
+// low 32 bits of each occupied slot's hash in the trailer, so growth moves entries without
+// reading a single key.
+//
 // Invariants: tags[i] describes entries[i] for every slot; tags[capacity + k] == tags[k] for
-// k < kGroup - 1, so a group read near the end wraps round to slot 0; count + deleted is the number
-// of slots that are not empty. Records are made only by create(), which allocates the trailer.
+// k < kGroup - 1, so a group read near the end wraps round to slot 0; hashes[i] holds the low
+// bits of the hash of an occupied slot's key; count + deleted is the number of slots that are not
+// empty. Records are made only by create(), which allocates the trailer.
 #ifndef QOR_COLLECTIONS_OPEN_ADDRESSING_H
 #define QOR_COLLECTIONS_OPEN_ADDRESSING_H
 
@@ -63,8 +68,9 @@ inline uint32_t before_first_empty(uint32_t empty) {
 template <typename Record>
 struct Block {
     Record record;
-    uint8_t* tags;    // capacity + kGroup - 1 bytes
-    int64_t deleted;  // slots in the deleted state
+    uint8_t* tags;     // capacity + kGroup - 1 bytes
+    uint32_t* hashes;  // capacity hash words, or null when the keys are cheap to hash again
+    int64_t deleted;   // slots in the deleted state
 };
 
 constexpr size_t kHugePage = size_t{2} << 20;
@@ -97,8 +103,7 @@ inline uint8_t* empty_tags(int64_t n) {
 //   static uint64_t hash(Key);              home slot = hash & (capacity - 1); tag from the top
 //   static bool same_key(const Slot&, Key); key equality for an occupied slot
 //   static Key key_of(const Slot&);
-//   static void prefetch(const Slot* entries, int64_t i, int64_t capacity);
-//                                           warms what hash(key_of(entries[i + lead])) will read
+//   static constexpr bool kKeepsHashes;     keep hash words for growth (see above)
 template <typename Traits>
 class Table {
   public:
@@ -119,9 +124,12 @@ class Table {
         if (block == nullptr) return nullptr;
         block->record.entries = zeroed_slots<Slot>(capacity);
         block->tags = empty_tags(capacity);
-        if (block->record.entries == nullptr || block->tags == nullptr) {
+        block->hashes = hash_words(capacity);
+        if (block->record.entries == nullptr || block->tags == nullptr ||
+            (Traits::kKeepsHashes && block->hashes == nullptr)) {
             free(block->record.entries);
             free(block->tags);
+            free(block->hashes);
             free(block);
             return nullptr;
         }
@@ -135,6 +143,7 @@ class Table {
         Block<Record>* block = block_of(map);
         free(map->entries);
         free(block->tags);
+        free(block->hashes);
         free(block);
     }
 
@@ -191,6 +200,8 @@ class Table {
         s.value = value;
         s.state = kOccupied;
         set_tag(map, index, tag_of(hash));
+        if constexpr (Traits::kKeepsHashes)
+            block_of(map)->hashes[index] = static_cast<uint32_t>(hash);
         map->count++;
     }
 
@@ -218,19 +229,24 @@ class Table {
     static bool rehash(Record* map, int64_t new_capacity) {
         Slot* fresh = zeroed_slots<Slot>(new_capacity);
         uint8_t* fresh_tags = empty_tags(new_capacity);
-        if (fresh == nullptr || fresh_tags == nullptr) {
+        uint32_t* fresh_hashes = hash_words(new_capacity);
+        if (fresh == nullptr || fresh_tags == nullptr ||
+            (Traits::kKeepsHashes && fresh_hashes == nullptr)) {
             free(fresh);
             free(fresh_tags);
+            free(fresh_hashes);
             return false;
         }
         Block<Record>* block = block_of(map);
         uint64_t mask = static_cast<uint64_t>(new_capacity - 1);
+        // The kept words hold enough bits for any table of up to 2^32 slots.
+        bool kept = Traits::kKeepsHashes && mask <= UINT32_MAX;
         const Slot* old = map->entries;
         [[maybe_unused]] int64_t moved = 0;
         for (int64_t i = 0; i < map->capacity; i++) {
-            Traits::prefetch(old, i, map->capacity);
             if (old[i].state != kOccupied) continue;
-            uint64_t hash = Traits::hash(Traits::key_of(old[i]));
+            uint64_t hash = kept ? block->hashes[i] : Traits::hash(Traits::key_of(old[i]));
+            uint8_t tag = kept ? block->tags[i] : tag_of(hash);
             uint64_t j = hash & mask;
             while (true) {
                 uint32_t empty = Group(fresh_tags + j).empty();
@@ -241,20 +257,29 @@ class Table {
                 j = (j + kGroup) & mask;
             }
             fresh[j] = old[i];
-            set_tag(fresh_tags, new_capacity, static_cast<int64_t>(j), tag_of(hash));
+            set_tag(fresh_tags, new_capacity, static_cast<int64_t>(j), tag);
+            if constexpr (Traits::kKeepsHashes) fresh_hashes[j] = static_cast<uint32_t>(hash);
             moved++;
         }
         assert(moved == map->count);
         free(map->entries);
         free(block->tags);
+        free(block->hashes);
         map->entries = fresh;
         map->capacity = new_capacity;
         block->tags = fresh_tags;
+        block->hashes = fresh_hashes;
         block->deleted = 0;
         return true;
     }
 
   private:
+    // The hash words of a new table, or null when this kind of table keeps none.
+    static uint32_t* hash_words(int64_t n) {
+        if constexpr (!Traits::kKeepsHashes) return nullptr;
+        return static_cast<uint32_t*>(malloc(static_cast<size_t>(n) * sizeof(uint32_t)));
+    }
+
     static Block<Record>* block_of(Record* map) { return reinterpret_cast<Block<Record>*>(map); }
     static const Block<Record>* block_of(const Record* map) {
         return reinterpret_cast<const Block<Record>*>(map);

@@ -28,9 +28,6 @@ static_assert(QOR_STR_SLOT_EMPTY == qor::oa::kEmpty &&
 namespace {
 
 constexpr int64_t kInitialCapacity = 4096;
-// How many slots ahead a rebuild prefetches key records, and then their bytes.
-constexpr int64_t kRecordLead = 16;
-constexpr int64_t kBytesLead = 8;
 
 struct StringKeys {
     using Record = QorStrHashMap;
@@ -59,17 +56,8 @@ struct StringKeys {
 
     static const QorString* key_of(const QorStrHashSlot& slot) { return slot.key; }
 
-    // Rehashing reads every key record and its bytes, scattered over the heap: fetch the
-    // records a few slots ahead, and the bytes of records fetched earlier.
-    static void prefetch(const QorStrHashSlot* entries, int64_t i, int64_t capacity) {
-        if (i + kRecordLead < capacity && entries[i + kRecordLead].state == qor::oa::kOccupied) {
-            __builtin_prefetch(entries[i + kRecordLead].key);
-        }
-        if (i + kBytesLead < capacity && entries[i + kBytesLead].state == qor::oa::kOccupied &&
-            entries[i + kBytesLead].key != nullptr) {
-            __builtin_prefetch(entries[i + kBytesLead].key->data);
-        }
-    }
+    // Hashing again would read every key record and its bytes, scattered over the heap.
+    static constexpr bool kKeepsHashes = true;
 };
 
 using Table = qor::oa::Table<StringKeys>;
