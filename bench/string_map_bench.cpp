@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "absl/container/flat_hash_map.h"
 #include "qor_runtime.h"
 
 namespace {
@@ -20,18 +21,18 @@ std::vector<std::string> make_keys() {
     return keys;
 }
 
-using PeerMap = std::unordered_map<std::string, int64_t>;
-
+template <typename PeerMap>
 __attribute__((noinline)) void peer_insert(PeerMap& m, const std::string& key, int64_t value) {
     m[key] = value;
 }
 
+template <typename PeerMap>
 __attribute__((noinline)) int64_t peer_get(const PeerMap& m, const std::string& key) {
     auto it = m.find(key);
     return it == m.end() ? -1 : it->second;
 }
 
-void BM_QorStrmapInsertLookup(benchmark::State& state) {
+void BM_StrmapInsertLookup_ours(benchmark::State& state) {
     std::vector<std::string> texts = make_keys();
     std::vector<QorString*> keys;
     for (const std::string& t : texts) {
@@ -48,7 +49,8 @@ void BM_QorStrmapInsertLookup(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kKeys);
 }
 
-void BM_StdUnorderedMapInsertLookup(benchmark::State& state) {
+template <typename PeerMap>
+void BM_StrmapInsertLookup_peer(benchmark::State& state) {
     std::vector<std::string> keys = make_keys();
     for (auto _ : state) {
         PeerMap m;
@@ -62,7 +64,14 @@ void BM_StdUnorderedMapInsertLookup(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_QorStrmapInsertLookup)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_StdUnorderedMapInsertLookup)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StrmapInsertLookup_ours)
+    ->Name("BM_StrmapInsertLookup/ours")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StrmapInsertLookup_peer<absl::flat_hash_map<std::string, int64_t>>)
+    ->Name("BM_StrmapInsertLookup/peer_absl")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StrmapInsertLookup_peer<std::unordered_map<std::string, int64_t>>)
+    ->Name("BM_StrmapInsertLookup/peer_std")
+    ->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();
