@@ -2,6 +2,7 @@
 // building, clearing, the element test and printing.
 #include <math.h>
 #include <stdio.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <string>
@@ -191,6 +192,50 @@ TEST(StringBuilderEscaped, GrowsWhileEscaping) {
     EXPECT_CONTENT(plain, "\\\\x\\\\");
     qor_sb_free(full);
     qor_sb_free(plain);
+
+    // Mixed inputs ending in unchanged runs of every length, from several starting capacities:
+    // the content and the capacity must be what growing before every byte gives (two bytes of
+    // room before each input byte for the prefixed table, one before each output byte for the
+    // plain one).
+    std::string mixed;
+    for (int i = 0; i < 60; i++) mixed.push_back("ab\"\\\t\n\rxyz"[i * 7 % 10]);
+    for (int64_t tail = 0; tail <= 130; tail++) {
+        std::string input = mixed + std::string(static_cast<size_t>(tail), 'q');
+        for (int64_t start : {1, 3, 5, 64}) {
+            for (bool prefixed : {true, false}) {
+                std::string want;
+                int64_t cap = start;
+                auto put = [&](char c, int64_t room) {
+                    while (static_cast<int64_t>(want.size()) + room >= cap) cap *= 2;
+                    want.push_back(c);
+                };
+                for (char c : input) {
+                    const char* letters = prefixed ? "\t\n\r\"\\" : "\"\\";
+                    const char* found = strchr(letters, c);
+                    if (found == nullptr) {
+                        put(c, prefixed ? 2 : 1);
+                    } else if (prefixed) {
+                        put('\\', 2);
+                        want.push_back("tnr\"\\"[found - letters]);
+                    } else {
+                        put('\\', 1);
+                        put(c, 1);
+                    }
+                }
+                QorStringBuilder* sb = qor_sb_with_capacity(start);
+                QorString* text = qor_string_new(input.data(), static_cast<int64_t>(input.size()));
+                if (prefixed) {
+                    qor_sb_push_escaped(sb, text);
+                } else {
+                    sb_push_escaped(sb, text);
+                }
+                SCOPED_TRACE(tail);
+                EXPECT_CONTENT(sb, want);
+                EXPECT_EQ(sb->cap, cap);
+                qor_sb_free(sb);
+            }
+        }
+    }
 }
 
 // A builder's record reads as a string, so it can be appended to itself, growth included.
