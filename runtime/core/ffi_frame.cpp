@@ -14,8 +14,9 @@ thread_local char g_ffi_error_msg[512] = {0};
 thread_local int32_t g_ffi_active = 0;
 thread_local jmp_buf g_ffi_jmp_buf;
 // Counts the frames opened on this thread; a hook remembers the count when it is pushed.
-thread_local uint64_t g_ffi_frame_serial = 0;
-thread_local QorUnwindHook* g_ffi_unwind = nullptr;
+// Both are touched on every event-loop dispatch, hence the cheaper access model.
+thread_local uint64_t g_ffi_frame_serial QOR_INITIAL_EXEC = 0;
+thread_local QorUnwindHook* g_ffi_unwind QOR_INITIAL_EXEC = nullptr;
 
 namespace {
 constexpr size_t kMaxMessage = sizeof g_ffi_error_msg - 1;
