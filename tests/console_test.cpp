@@ -110,6 +110,35 @@ TEST(ConsolePrint, PrefixedPrintersGoByLenPlainOnesByNul) {
               "abcdefabcdef\n");
 }
 
+// Printers running on several threads at once never mix the bytes of two calls.
+TEST(ConsolePrint, EachCallStaysWholeAcrossThreads) {
+    QorString* line = qor_string_from_cstr("a line long enough to be cut by a racing writer");
+    constexpr size_t kCalls = 20000;
+    std::string out = out_of([&] {
+        std::vector<std::thread> printers;
+        for (int t = 0; t < 3; t++) {
+            printers.emplace_back([&] {
+                for (size_t i = 0; i < kCalls; i++) {
+                    qor_println_str(line);
+                    qor_println_i64(-1234567890123);
+                }
+            });
+        }
+        for (std::thread& p : printers) p.join();
+    });
+    std::string expected_line = std::string(line->data) + "\n";
+    size_t lines = 0, numbers = 0;
+    for (size_t at = 0; at < out.size();) {
+        size_t end = out.find('\n', at) + 1;
+        std::string got = out.substr(at, end - at);
+        lines += got == expected_line;
+        numbers += got == "-1234567890123\n";
+        at = end;
+    }
+    EXPECT_EQ(lines, 3 * kCalls);
+    EXPECT_EQ(numbers, 3 * kCalls);
+}
+
 TEST(ConsolePrint, MissingStringsPrintNothingOrALineFeed) {
     QorString null_data{nullptr, 4, 4};
     EXPECT_EQ(out_of([&] {

@@ -4,6 +4,7 @@
 // A signal that interrupts a read is never taken for end of input: every reader reads on.
 // The string builder's printer lives here too, beside the other printers.
 #include <stdio.h>
+#include <stdio_ext.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -18,10 +19,10 @@ namespace {
 // Writes n bytes and, when line is set, a line feed to stdout as one locked call, which is
 // what printf would have written; the result is printf's: the byte count, or -1 on an error.
 int64_t write_out(const char* bytes, size_t n, bool line) {
-    flockfile(stdout);
+    bool locked = qor::lock_stream(stdout);
     size_t written = fwrite_unlocked(bytes, 1, n, stdout);
     bool ok = written == n && (!line || putc_unlocked('\n', stdout) != EOF);
-    funlockfile(stdout);
+    qor::unlock_stream(stdout, locked);
     return ok ? static_cast<int64_t>(n + line) : -1;
 }
 
@@ -36,6 +37,12 @@ int64_t write_decimal(int64_t value, bool line) {
 size_t printed_length(const QorString* s) {
     int precision = static_cast<int>(s->len);
     return strnlen(s->data, precision < 0 ? SIZE_MAX : static_cast<size_t>(precision));
+}
+
+// The flush before a read, so that a prompt without a line end is visible. With nothing
+// pending there is nothing for fflush to do, and the check is much cheaper than the call.
+void flush_pending_output() {
+    if (__fpending(stdout) != 0) fflush(stdout);
 }
 
 }  // namespace
@@ -133,7 +140,7 @@ extern "C" QOR_API double qor_read_f64(void) {
 // One line of at most 4095 bytes without its trailing run of CR and LF bytes; "__EOF__" when
 // input has ended before any byte.
 extern "C" QOR_API QorString* qor_read_line(void) {
-    fflush(stdout);
+    flush_pending_output();
     char buffer[4096];
     size_t got = qor::read_line(stdin, buffer, sizeof buffer);
     if (got == 0) return qor::make_string("__EOF__", 7);
@@ -145,7 +152,7 @@ extern "C" QOR_API QorString* qor_read_line(void) {
 // Up to count bytes as they come (NULs, CR and LF kept); fewer when input ends first.
 extern "C" QOR_API QorString* qor_read_bytes(int64_t count) {
     if (count <= 0) return qor::fresh_empty_string();
-    fflush(stdout);
+    flush_pending_output();
     auto* buffer = static_cast<char*>(malloc(static_cast<size_t>(count) + 1));
     if (buffer == nullptr) return qor::fresh_empty_string();
     auto got = static_cast<int64_t>(qor::read_up_to(stdin, buffer, static_cast<size_t>(count)));

@@ -80,7 +80,7 @@ bool qor::retry_after_signal(FILE* f) {
 
 size_t qor::read_line(FILE* f, char* buffer, size_t size) {
     size_t n = 0;
-    flockfile(f);
+    bool locked = lock_stream(f);
     while (n + 1 < size) {
         int c = getc_unlocked(f);
         if (c == EOF) {
@@ -90,7 +90,7 @@ size_t qor::read_line(FILE* f, char* buffer, size_t size) {
         buffer[n++] = static_cast<char>(c);
         if (c == '\n') break;
     }
-    funlockfile(f);
+    unlock_stream(f, locked);
     buffer[n] = '\0';
     return n;
 }

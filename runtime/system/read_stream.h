@@ -7,6 +7,7 @@
 
 #include <stddef.h>
 #include <stdio.h>
+#include <sys/single_threaded.h>
 
 #include "core/internal.h"
 
@@ -39,6 +40,20 @@ QOR_INTERNAL bool retry_after_signal(FILE* f);
 // input ended, or failed, before any byte. A signal neither ends the line early nor loses the
 // bytes already taken.
 QOR_INTERNAL size_t read_line(FILE* f, char* buffer, size_t size);
+
+// Takes f's lock around a run of *_unlocked calls, so the run reads or writes as one stdio call
+// would. While the process has a single thread the lock is skipped, as stdio's own calls skip
+// theirs: only this thread could start another, and it is busy until unlock_stream. Returns
+// whether the lock was taken, which unlock_stream needs.
+inline bool lock_stream(FILE* f) {
+    if (__libc_single_threaded) return false;
+    flockfile(f);
+    return true;
+}
+
+inline void unlock_stream(FILE* f, bool locked) {
+    if (locked) funlockfile(f);
+}
 
 // Up to n bytes of f into buffer, stopping early only at end of input or a read error (not at
 // a signal). Returns the number of bytes read.
