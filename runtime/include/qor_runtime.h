@@ -265,7 +265,8 @@ QOR_API int64_t read_int(void);
 /* Integer routines of the compiled program. They keep no state. Sums, differences and products
  * wrap modulo 2^64; counts are unsigned; "scaled" results carry three decimals (x1000, the
  * variance x1000000). A routine that needs n >= 1 returns 0 and writes nothing for n = 0.
- * Output arrays are written index 0 upward, so overlapping input and output act as that loop. */
+ * Output arrays are written index 0 upward, so overlapping input and output act as that loop.
+ * Every array argument must hold n elements; none is read or written when n is 0. */
 
 /* x, or -x when negative; INT64_MIN stays itself. */
 QOR_API int64_t qor_c_abs(int64_t x);
@@ -1189,7 +1190,9 @@ typedef struct QorChannel {
 } QorChannel;
 
 /* A channel handle: one heap word holding the channel's address. Sender and receiver handles
- * are interchangeable. Channels and handles are never freed. */
+ * are interchangeable. Channels and handles are never freed. Every operation but
+ * qor_channel_new needs a handle that qor_channel_new or qor_sender_clone made (NULL is not
+ * checked), and every out argument must point to writable storage. */
 typedef struct QorChannelHandle {
     QorChannel* channel;
 } QorChannelHandle;
