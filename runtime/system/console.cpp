@@ -103,8 +103,9 @@ extern "C" QOR_API int64_t print_char(int64_t c) {
 }
 
 // Exactly len bytes, NULs included, then a flush; a null record writes and flushes nothing.
+// A record with a negative len (never one the runtime made) writes nothing.
 extern "C" QOR_API int64_t qor_write_stdout(const QorString* s) {
-    if (is_missing(s)) return 0;
+    if (is_missing(s) || s->len < 0) return 0;
     size_t written = fwrite(s->data, 1, static_cast<size_t>(s->len), stdout);
     fflush(stdout);
     return static_cast<int64_t>(written);
