@@ -20,6 +20,7 @@ TEST(StringMake, CopiesBytesIncludingNuls) {
     // A negative length must not put the closing NUL before the buffer.
     EXPECT_FRESH_EMPTY(qor_string_new("abc", -1));
     EXPECT_FRESH_EMPTY(qor_string_new("abc", INT64_MIN));
+    EXPECT_FRESH_EMPTY(qor_string_new(nullptr, 3));
     // Every call makes a new record over a new buffer.
     QorString* e1 = qor::fresh_empty_string();
     QorString* e2 = qor::fresh_empty_string();

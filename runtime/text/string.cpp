@@ -81,8 +81,9 @@ QorString* qor::fresh_empty_string() { return make_string_uninit(0); }
 
 using qor::is_missing;
 
-// A negative n gives the fresh empty string.
+// A negative n, or NULL bytes with nothing to copy from, gives the fresh empty string.
 extern "C" QOR_API QorString* qor_string_new(const char* bytes, int64_t n) {
+    if (bytes == nullptr) return qor::fresh_empty_string();
     return qor::make_string(bytes, n);
 }
 
