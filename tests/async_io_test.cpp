@@ -143,10 +143,7 @@ TEST(AsyncFile, WriteSurvivesSignalsWhileWaitingForRoom) {
     ASSERT_NE(f, nullptr);
     int reader = open(path.c_str(), O_RDONLY | O_NONBLOCK);
     ASSERT_GE(reader, 0);
-    struct sigaction quiet {};
-    quiet.sa_handler = [](int) {};
-    struct sigaction old {};
-    sigaction(SIGUSR1, &quiet, &old);
+    InterruptingSignal interrupting;
     std::string text(1 << 20, 'w');
     std::atomic<bool> done{false};
     std::thread writer([&] {
@@ -171,7 +168,6 @@ TEST(AsyncFile, WriteSurvivesSignalsWhileWaitingForRoom) {
         }
     }
     writer.join();
-    sigaction(SIGUSR1, &old, nullptr);
     EXPECT_EQ(got.size(), text.size());
     close(reader);
     qor_async_file_close(f);
@@ -267,17 +263,10 @@ TEST(AsyncSocket, WriteToAClosedPeerIsHarmless) {
     SUCCEED();
 }
 
-namespace {
-void on_signal(int) {}
-}  // namespace
-
 // Signals arriving while accept and read block are not reported as failures or closed peers.
 TEST(AsyncSocket, BlockingCallsSurviveSignals) {
     Watchdog watchdog;
-    struct sigaction sa {};
-    sa.sa_handler = on_signal;  // no SA_RESTART: the calls see EINTR
-    struct sigaction old {};
-    sigaction(SIGUSR1, &sa, &old);
+    InterruptingSignal interrupting;
     QorSocket* listener = qor_async_socket_listen(0);
     ASSERT_NE(listener, nullptr);
     std::atomic<int> stage{0};
@@ -307,7 +296,6 @@ TEST(AsyncSocket, BlockingCallsSurviveSignals) {
     qor_async_socket_close(client);
     qor_async_socket_close(accepted);
     qor_async_socket_close(listener);
-    sigaction(SIGUSR1, &old, nullptr);
 }
 
 // Every descriptor the runtime holds is close-on-exec: a shell started afterwards lists none of

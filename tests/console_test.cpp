@@ -38,10 +38,6 @@ class InterruptedStdin {
         saved_stdin_ = dup(STDIN_FILENO);
         dup2(ends[0], STDIN_FILENO);
         close(ends[0]);
-        struct sigaction quiet {};
-        quiet.sa_handler = [](int) {};
-        sigemptyset(&quiet.sa_mask);
-        sigaction(SIGUSR1, &quiet, &saved_action_);
         writer_ = std::thread([fd = ends[1], pieces = std::move(pieces), reader = pthread_self()] {
             for (const std::string& piece : pieces) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(30));
@@ -55,7 +51,6 @@ class InterruptedStdin {
     }
     ~InterruptedStdin() {
         writer_.join();
-        sigaction(SIGUSR1, &saved_action_, nullptr);
         dup2(saved_stdin_, STDIN_FILENO);
         close(saved_stdin_);
         clearerr(stdin);
@@ -63,8 +58,8 @@ class InterruptedStdin {
 
   private:
     Watchdog watchdog_;
+    InterruptingSignal interrupting_;
     int saved_stdin_ = -1;
-    struct sigaction saved_action_ {};
     std::thread writer_;
 };
 

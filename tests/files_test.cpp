@@ -124,11 +124,7 @@ TEST_F(Files, ReadDoesNotTrustTheReportedSize) {
 // reader retries rather than failing, also while it waits for the byte after a full first buffer.
 TEST_F(Files, ReadRetriesReadsCutShortBySignals) {
     Watchdog watchdog;  // a reader that gives up in the open leaves the writer waiting for ever
-    struct sigaction quiet {};
-    struct sigaction saved {};
-    quiet.sa_handler = [](int) {};
-    sigemptyset(&quiet.sa_mask);
-    ASSERT_EQ(sigaction(SIGUSR1, &quiet, &saved), 0);
+    InterruptingSignal interrupting;
     // A reader that gives up early closes the pipe; the writer must then fail, not kill the test.
     void (*saved_pipe)(int) = signal(SIGPIPE, SIG_IGN);
     ASSERT_EQ(mkfifo(at("fifo").c_str(), 0600), 0);
@@ -149,7 +145,6 @@ TEST_F(Files, ReadRetriesReadsCutShortBySignals) {
     });
     std::string got = read_whole(at("fifo"));
     writer.join();
-    sigaction(SIGUSR1, &saved, nullptr);
     signal(SIGPIPE, saved_pipe);
     EXPECT_EQ(got.size(), head.size() + 4);
     EXPECT_TRUE(got == head + "tail");

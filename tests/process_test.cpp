@@ -84,11 +84,7 @@ TEST_F(Process, CaptureBufferAroundItsFirstSize) {
 // A signal that interrupts the wait for more output (its handler does not restart system calls)
 // must not end the capture early: the output after it is still collected.
 TEST_F(Process, CaptureSurvivesSignalsWhileWaiting) {
-    struct sigaction quiet {};
-    struct sigaction saved {};
-    quiet.sa_handler = [](int) {};
-    sigemptyset(&quiet.sa_mask);
-    ASSERT_EQ(sigaction(SIGUSR1, &quiet, &saved), 0);
+    InterruptingSignal interrupting;
     pthread_t capturer = pthread_self();
     std::thread interrupter([capturer] {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -96,7 +92,6 @@ TEST_F(Process, CaptureSurvivesSignalsWhileWaiting) {
     });
     QorString* out = qor_system_capture(rec(emit(4095) + "; sleep 0.2; printf tail"));
     interrupter.join();
-    sigaction(SIGUSR1, &saved, nullptr);
     EXPECT_EQ(out->len, 4099);
     EXPECT_TRUE(text_of(out) == std::string(4095, 'x') + "tail");
 }

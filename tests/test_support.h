@@ -4,6 +4,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdio.h>
 #include <unistd.h>
 
@@ -85,6 +86,25 @@ std::string err_of(F body) {
 struct Watchdog {
     Watchdog() { alarm(30); }
     ~Watchdog() { alarm(0); }
+};
+
+// While alive, SIGUSR1 runs a handler that does nothing and does not restart system calls, so
+// a blocking call in a thread that gets the signal fails with EINTR. The old action comes back
+// at the end.
+class InterruptingSignal {
+  public:
+    InterruptingSignal() {
+        struct sigaction quiet {};
+        quiet.sa_handler = [](int) {};
+        sigemptyset(&quiet.sa_mask);
+        sigaction(SIGUSR1, &quiet, &saved_);
+    }
+    ~InterruptingSignal() { sigaction(SIGUSR1, &saved_, nullptr); }
+    InterruptingSignal(const InterruptingSignal&) = delete;
+    InterruptingSignal& operator=(const InterruptingSignal&) = delete;
+
+  private:
+    struct sigaction saved_ {};
 };
 
 #endif  // QOR_TEST_SUPPORT_H
