@@ -6,8 +6,8 @@ Rows come from three sources:
     the peers registered beside it (ours are the names holding "qor" or an event-loop name);
   * the example programs run at full size beside their C and C++ peers, on inputs generated
     here into <build>/inputs (the same bytes on every run), outputs checked to be identical;
-  * drivers (<build>/bench/*_driver or bench/*_driver*) printing NAME<TAB>ours<TAB>peer<TAB>goal
-    lines; a goal written ">=X" marks a throughput, shown as peer/ours.
+  * the drivers listed in DRIVERS (the HTTP server under load), printing
+    NAME<TAB>ours<TAB>peer<TAB>goal lines.
 Every ratio is ours/peer time (peer/ours for throughputs), so lower is better everywhere; the
 goal is the largest ratio the row may have. The geometric mean is over ours/best peer, for rows
 whose peer is another implementation (not a second run of ours).
@@ -17,6 +17,7 @@ import json
 import math
 import os
 import re
+import signal
 import subprocess
 import sys
 import time
@@ -56,9 +57,16 @@ def goal_for(ours, peer):
     return None
 
 
-def row(name, peer, ours_ns, peer_ns, goal=None, external=True, note=""):
-    return {"name": name, "peer": peer, "ours": ours_ns, "peer_ns": peer_ns, "goal": goal,
-            "external": external, "note": note}
+def row(name, peer, ours, peer_value, goal=None, external=True, note="", rate=False):
+    """ours and peer_value are nanoseconds, or requests per second when rate is set."""
+    return {"name": name, "peer": peer, "ours": ours, "peer_value": peer_value, "goal": goal,
+            "external": external, "note": note, "rate": rate}
+
+
+def ratio_of(r):
+    if not r["ours"] or not r["peer_value"]:
+        return None
+    return r["peer_value"] / r["ours"] if r["rate"] else r["ours"] / r["peer_value"]
 
 
 def google_benchmarks(bench_dir, min_time):
@@ -186,43 +194,62 @@ def programs(build, bench_dir, runs):
     return rows
 
 
-def drivers(source_bench, bench_dir):
-    found = []
-    for folder in (bench_dir, source_bench):
-        for f in sorted(os.listdir(folder)):
-            path = os.path.join(folder, f)
-            if "_driver" in f and os.access(path, os.X_OK) and os.path.isfile(path):
-                found.append(path)
+# Drivers beside this script: (file, arguments before the build directory, whether its two
+# figures are throughputs). Each prints NAME<TAB>ours<TAB>peer<TAB>goal lines; for throughputs
+# the goal is the least ours/peer, shown here as the largest peer/ours.
+DRIVERS = [("http_bench.sh", ["--table"], True)]
+
+
+def drivers(source_bench, build):
     rows = []
-    for path in found:
-        print(f"  {os.path.basename(path)}", file=sys.stderr, flush=True)
-        result = subprocess.run([path, bench_dir], capture_output=True, text=True)
-        for line in result.stdout.splitlines():
+    for script, arguments, throughput in DRIVERS:
+        path = os.path.join(source_bench, script)
+        print(f"  {script}", file=sys.stderr, flush=True)
+        code, out, err = run_driver([path] + arguments + [build], build)
+        for line in out.splitlines():
             fields = line.split("\t")
-            if len(fields) != 4:
-                continue
-            name, ours, peer, goal = fields
             try:
-                ours, peer = float(ours), float(peer)
-            except ValueError:
+                name, ours, peer, goal = fields[0], float(fields[1]), float(fields[2]), fields[3]
+                goal = float(goal) if goal.strip() else None
+            except (IndexError, ValueError):
                 continue
-            goal = goal.strip()
-            if goal.startswith(">="):
-                # Throughput: the ratio is peer/ours, so a goal of ours >= X peer is 1/X.
-                rows.append(row(name, "peer", peer, ours, 1 / float(goal[2:]),
-                                note="throughput: ratio is peer/ours"))
+            if throughput:
+                rows.append(row(name, "raw epoll", ours, peer, 1 / goal if goal else None,
+                                rate=True))
             else:
-                rows.append(row(name, "peer", ours, peer,
-                                float(goal.removeprefix("<=")) if goal else None))
-        if result.returncode != 0:
-            rows.append(row(os.path.basename(path), "-", None, None,
-                            note=f"failed with status {result.returncode}"))
+                rows.append(row(name, "peer", ours, peer, goal))
+        if code != 0:
+            why = (err.strip().splitlines() or [f"status {code}"])[-1]
+            rows.append(row(script, "-", None, None, note="failed: " + why))
     return rows
 
 
-def show_time(ns):
-    if ns is None:
+def run_driver(command, build, timeout=300):
+    """Runs a driver in a process group of its own, its output going to files: servers it
+    leaves behind can then neither hold a pipe open nor outlive it. Returns (status, out, err)."""
+    out_path = os.path.join(build, "driver.out")
+    err_path = os.path.join(build, "driver.err")
+    with open(out_path, "w") as out, open(err_path, "w") as err:
+        driver = subprocess.Popen(command, stdout=out, stderr=err, start_new_session=True)
+        try:
+            code = driver.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            code = "timed out"
+        try:
+            os.killpg(driver.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+        driver.wait()
+    with open(out_path) as out, open(err_path) as err:
+        return code, out.read(), err.read()
+
+
+def show_value(value, rate):
+    if value is None:
         return "-"
+    if rate:
+        return f"{value:.0f} req/s"
+    ns = value
     for unit, scale in (("s", 1e9), ("ms", 1e6), ("us", 1e3)):
         if ns >= scale:
             return f"{ns / scale:.3g} {unit}"
@@ -230,16 +257,17 @@ def show_time(ns):
 
 
 def print_table(rows):
-    header = ["benchmark", "peer", "ours", "peer time", "ratio", "goal", "result"]
+    header = ["benchmark", "peer", "ours", "peer's", "ratio", "goal", "result"]
     lines = []
     for r in rows:
-        ratio = r["ours"] / r["peer_ns"] if r["ours"] and r["peer_ns"] else None
+        ratio = ratio_of(r)
         verdict = ""
         if r["note"].startswith("failed") or r["note"] == "output differs":
             verdict = "FAIL"
         elif r["goal"] is not None and ratio is not None:
             verdict = "pass" if ratio <= r["goal"] else "FAIL"
-        lines.append([r["name"], r["peer"], show_time(r["ours"]), show_time(r["peer_ns"]),
+        lines.append([r["name"], r["peer"], show_value(r["ours"], r["rate"]),
+                      show_value(r["peer_value"], r["rate"]),
                       f"{ratio:.2f}" if ratio else "-",
                       f"<={r['goal']:.2f}" if r["goal"] is not None else "-",
                       (verdict + " " + r["note"]).strip()])
@@ -249,8 +277,8 @@ def print_table(rows):
 
     best = {}
     for r in rows:
-        if r["external"] and r["ours"] and r["peer_ns"]:
-            best[r["name"]] = min(best.get(r["name"], math.inf), r["ours"] / r["peer_ns"])
+        if r["external"] and ratio_of(r):
+            best[r["name"]] = min(best.get(r["name"], math.inf), ratio_of(r))
     if best:
         mean = math.exp(sum(math.log(v) for v in best.values()) / len(best))
         print(f"\ngeometric mean of ours/best peer over {len(best)} benchmarks: {mean:.2f}")
@@ -265,6 +293,7 @@ def main():
     parser.add_argument("--runs", type=int, default=3, help="runs of each program, best kept")
     parser.add_argument("--skip-google", action="store_true")
     parser.add_argument("--skip-programs", action="store_true")
+    parser.add_argument("--skip-drivers", action="store_true")
     args = parser.parse_args()
     build = os.path.abspath(args.build)
     bench_dir = os.path.join(build, "bench")
@@ -276,7 +305,9 @@ def main():
     if not args.skip_programs:
         print("running the example programs beside their peers", file=sys.stderr)
         rows += programs(build, bench_dir, args.runs)
-    rows += drivers(source_bench, bench_dir)
+    if not args.skip_drivers:
+        print("running the drivers", file=sys.stderr)
+        rows += drivers(source_bench, build)
     print_table(rows)
 
 
