@@ -25,19 +25,23 @@ import time
 # Goals, matched in order: (ours pattern, peer pattern, largest ratio). A row without a
 # matching goal is shown without one.
 GOALS = [
-    (r"Churn", r"Fresh", 1.5),
-    (r"StrHashMap|StrHashmap", r"Absl", 1.3),
-    (r"Strmap|StrMap|StringMap", r"Absl", 1.0),
-    (r"Hashmap|HashMap|IntMap", r"Absl", 1.0),
+    (r"Churn", r"fresh", 1.5),
+    (r"StrHashMap", r"absl", 1.3),
+    (r"Strmap|StringMap", r"absl", 1.0),
+    (r"HashMap|IntMap", r"absl", 1.0),
     (r"Replace|Split|Join", r".", 1.0),
-    (r"Builder|IntToString|F64ToString|IndexOf|Search|Find", r".", 1.2),
+    (r"Builder|IntToString|F64ToString|IndexOf|Count|Search|Find", r".", 1.2),
 ]
 
 # Peers whose pairing the name heuristic would get wrong: peer name -> ours name.
 PAIRS = {}
 
-OURS_NAME = re.compile(r"qor|EventLoop|EventDriven", re.IGNORECASE)
-PAIR_NOISE = {"bm", "qor", "peer", "std", "absl"}
+# Ours: names holding "qor" or an event-loop word, or ending in "_ours". Every other benchmark
+# is a peer; a peer named "..._fresh" is a second run of ours (a fresh table against a churned
+# one), so its row does not count towards the geometric mean.
+OURS_NAME = re.compile(r"qor|EventLoop|EventDriven|_ours$", re.IGNORECASE)
+SELF_PEER = re.compile(r"_fresh$", re.IGNORECASE)
+PAIR_NOISE = {"bm", "qor", "peer", "std", "absl", "ours", "fresh"}
 
 WORDS_BYTES = 80 << 20
 WORDS_VOCABULARY = 250000
@@ -45,14 +49,14 @@ NUMBERS = 10000000
 
 
 def tokens(name):
-    base = name.split("/")[0]
+    base = base_name(name)
     words = re.findall(r"[A-Z]+(?![a-z])|[A-Z]?[a-z]+|\d+", base)
     return {w.lower() for w in words} - PAIR_NOISE
 
 
 def goal_for(ours, peer):
     for ours_pattern, peer_pattern, goal in GOALS:
-        if re.search(ours_pattern, ours) and re.search(peer_pattern, peer):
+        if re.search(ours_pattern, ours, re.I) and re.search(peer_pattern, peer, re.I):
             return goal
     return None
 
@@ -98,13 +102,13 @@ def to_ns(run):
 def pair_runs(runs):
     """Pairs every peer with one of ours of the same arguments: the one sharing most name
     words, ties going to the nearest one registered before it."""
-    ours = [(i, r) for i, r in enumerate(runs) if OURS_NAME.search(r["name"].split("/")[0])]
+    ours = [(i, r) for i, r in enumerate(runs) if OURS_NAME.search(base_name(r["name"]))]
     peers_of = {i: [] for i, _ in ours}
     for i, r in enumerate(runs):
-        if OURS_NAME.search(r["name"].split("/")[0]):
+        if OURS_NAME.search(base_name(r["name"])):
             continue
-        args = r["name"].partition("/")[2]
-        same_args = [(j, o) for j, o in ours if o["name"].partition("/")[2] == args]
+        args = r["name"][len(base_name(r["name"])):]
+        same_args = [(j, o) for j, o in ours if o["name"][len(base_name(o["name"])):] == args]
         if r["name"] in PAIRS:
             same_args = [(j, o) for j, o in ours if o["name"] == PAIRS[r["name"]]] or same_args
         if not same_args:
@@ -114,13 +118,35 @@ def pair_runs(runs):
         peers_of[best[0]].append(r)
     rows = []
     for i, o in ours:
-        name = o["name"].removeprefix("BM_")
+        name = o["name"].removeprefix("BM_").removesuffix("/real_time")
         if not peers_of[i]:
             rows.append(row(name, "-", to_ns(o), None))
         for p in peers_of[i]:
-            rows.append(row(name, p["name"].removeprefix("BM_"), to_ns(o), to_ns(p),
-                            goal_for(o["name"], p["name"])))
+            rows.append(row(name, peer_label(p["name"]), to_ns(o), to_ns(p),
+                            goal_for(o["name"], p["name"]),
+                            external=not SELF_PEER.search(base_name(p["name"]))))
     return rows
+
+
+def base_name(name):
+    """The benchmark's name without its arguments (a template argument may hold a '/')."""
+    depth = 0
+    for at, c in enumerate(name):
+        depth += (c == "<") - (c == ">")
+        if c == "/" and depth == 0:
+            return name[:at]
+    return name
+
+
+def peer_label(name):
+    """A peer's template argument names it best; otherwise its name without the prefix."""
+    if "<" in name and name.endswith(">"):
+        return name[name.index("<") + 1:-1]
+    args = name[len(base_name(name)):]
+    inner = base_name(name)
+    if "<" in inner and inner.endswith(">"):
+        return inner[inner.index("<") + 1:-1] + args
+    return name.removeprefix("BM_").removesuffix("/real_time")
 
 
 def ensure_inputs(build, bench_dir):
@@ -289,7 +315,7 @@ def print_table(rows):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("build", help="the bench build directory")
-    parser.add_argument("--min-time", default="0.3", help="Google Benchmark minimum seconds")
+    parser.add_argument("--min-time", default="0.2", help="Google Benchmark minimum seconds")
     parser.add_argument("--runs", type=int, default=3, help="runs of each program, best kept")
     parser.add_argument("--skip-google", action="store_true")
     parser.add_argument("--skip-programs", action="store_true")
