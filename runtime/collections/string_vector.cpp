@@ -160,7 +160,7 @@ extern "C" QOR_API QorString* qor_svec_join(int64_t handle, const QorString* sep
     if (v == nullptr || v->len == 0) return qor::fresh_empty_string();
     int64_t sep_len = qor::is_missing(sep) || sep->len < 0 ? 0 : sep->len;
     int64_t total = 0;
-    if (__builtin_mul_overflow(v->len - 1, sep_len, &total)) return qor::fresh_empty_string();
+    if (!qor::times_length(&total, sep_len, v->len - 1)) return qor::fresh_empty_string();
     for (int64_t i = 0; i < v->len; i++) {
         const QorString* e = v->items[i];
         if (qor::is_missing(e) || e->len <= 0) continue;

@@ -81,6 +81,11 @@ inline bool add_length(int64_t* total, int64_t n) {
     return !__builtin_add_overflow(*total, n, total);
 }
 
+// The same rule for count copies of a piece of n bytes: *total = n * count, or false.
+inline bool times_length(int64_t* total, int64_t n, int64_t count) {
+    return !__builtin_mul_overflow(n, count, total);
+}
+
 // A new record over a new buffer holding the n bytes at bytes and a NUL; len = cap = n.
 // Two allocations with qor_alloc, the buffer first. bytes may be NULL only when n is 0. A
 // negative n gives the fresh empty string.

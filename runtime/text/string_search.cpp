@@ -226,11 +226,10 @@ extern "C" QOR_API QorString* qor_string_replace(QorString* s, const QorString* 
     });
     if (n == 0) return s;
 
+    int64_t total = static_cast<int64_t>(text.size());
     int64_t growth = 0;
-    int64_t total = 0;
     int64_t delta = static_cast<int64_t>(new_part.size()) - static_cast<int64_t>(old_part.size());
-    if (__builtin_mul_overflow(delta, n, &growth) ||
-        __builtin_add_overflow(static_cast<int64_t>(text.size()), growth, &total)) {
+    if (!qor::times_length(&growth, delta, n) || !qor::add_length(&total, growth)) {
         matches.release();
         return qor::fresh_empty_string();
     }
@@ -275,7 +274,7 @@ extern "C" QOR_API QorString* qor_string_repeat(const QorString* s, int64_t k) {
     if (s == nullptr || k <= 0) return qor::fresh_empty_string();
     std::string_view text = bytes_of(s);
     int64_t total = 0;
-    if (__builtin_mul_overflow(static_cast<int64_t>(text.size()), k, &total)) {
+    if (!qor::times_length(&total, static_cast<int64_t>(text.size()), k)) {
         return qor::fresh_empty_string();
     }
     QorString* r = qor::make_string_uninit(total);
@@ -356,11 +355,11 @@ extern "C" QOR_API QorString* qor_string_join(const QorVec* v, const QorString* 
     };
     std::string_view separator = bytes_of(sep);
     int64_t total = 0;
-    if (__builtin_mul_overflow(static_cast<int64_t>(separator.size()), v->len - 1, &total)) {
+    if (!qor::times_length(&total, static_cast<int64_t>(separator.size()), v->len - 1)) {
         return qor::fresh_empty_string();
     }
     for (int64_t i = 0; i < v->len; i++) {
-        if (__builtin_add_overflow(total, static_cast<int64_t>(element(i).size()), &total)) {
+        if (!qor::add_length(&total, static_cast<int64_t>(element(i).size()))) {
             return qor::fresh_empty_string();
         }
     }
