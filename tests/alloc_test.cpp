@@ -4,8 +4,6 @@
 // result, a reported failure, or the out-of-memory stop; never a signal and never a wrong answer.
 // The program is linked with --wrap for malloc, calloc and realloc, so the wrappers below see
 // every request made by the runtime's own code (not those made inside glibc or libstdc++).
-#include <poll.h>
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 

@@ -5,6 +5,10 @@
  * (0, -1, NULL, INT64_MIN, the fresh empty string or a clamped range); status operations
  * return 0 for success and -1 for failure; predicates return 1 or 0.
  *
+ * Exhausted memory: constructors that can answer NULL (or -1, or their neutral result) do;
+ * every other allocation that the heap refuses ends the process with the one line
+ * "[qor] FATAL: out of memory (N bytes)" on stderr and exit status 1.
+ *
  * Plain twin names that are common words (len, slice, print, min, vec_push, ...) are exported
  * by the library too, but declared here only when the includer defines QOR_PLAIN_NAMES before
  * including this header, so that the header never pollutes a host's namespace.
@@ -149,7 +153,8 @@ QOR_API const char* qor_ffi_error_message(void);
  * Strings: construction, access, comparison, slicing, release, foreign hand-over
  * ------------------------------------------------------------------------------------------- */
 
-/* New string holding a copy of the n bytes at bytes (NULs included). */
+/* New string holding a copy of the n bytes at bytes (NULs included); a negative n gives the
+ * fresh empty string. */
 QOR_API QorString* qor_string_new(const char* bytes, int64_t n);
 /* New string copied from NUL-terminated text; NULL gives the fresh empty string. */
 QOR_API QorString* qor_string_from_cstr(const char* text);
@@ -603,7 +608,8 @@ QOR_API int64_t sb_free(QorStringBuilder* sb);
 QOR_API QorVec* qor_vec_new(void);
 /* New empty vector of capacity n (1 when n < 2); NULL when n slots cannot be allocated. */
 QOR_API QorVec* qor_vec_with_capacity(int64_t n);
-/* Appends value, doubling capacity when full; returns v. */
+/* Appends value, doubling capacity when full; returns v. Growth the heap refuses stops the
+ * process with the out-of-memory line; the value is never silently dropped. */
 QOR_API QorVec* qor_vec_push(QorVec* v, int64_t value);
 /* Removes and returns the last slot; 0 when empty. */
 QOR_API int64_t qor_vec_pop(QorVec* v);
