@@ -20,9 +20,73 @@ constexpr size_t kOctalDigitsMax = 22;
 constexpr size_t kBinaryDigitsMax = 64;
 constexpr size_t kGeneralMax = 32;
 
-// "%ld": a minus sign for negatives, no leading zeros, INT64_MIN in full.
+namespace detail {
+
+// "00" to "99": two digits per table lookup.
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+constexpr uint64_t kPowersOf10[20] = {1ULL,
+                                      10ULL,
+                                      100ULL,
+                                      1000ULL,
+                                      10000ULL,
+                                      100000ULL,
+                                      1000000ULL,
+                                      10000000ULL,
+                                      100000000ULL,
+                                      1000000000ULL,
+                                      10000000000ULL,
+                                      100000000000ULL,
+                                      1000000000000ULL,
+                                      10000000000000ULL,
+                                      100000000000000ULL,
+                                      1000000000000000ULL,
+                                      10000000000000000ULL,
+                                      100000000000000000ULL,
+                                      1000000000000000000ULL,
+                                      10000000000000000000ULL};
+
+// The number of decimal digits of u >= 1: log2 scaled by 1233/4096 (just under log10(2))
+// gives the count or one less, and one comparison decides.
+inline size_t decimal_digits(uint64_t u) {
+    auto bits = static_cast<unsigned>(64 - __builtin_clzll(u));
+    unsigned t = (bits * 1233) >> 12;
+    return t + (u >= kPowersOf10[t] ? 1 : 0);
+}
+
+}  // namespace detail
+
+// "%ld": a minus sign for negatives, no leading zeros, INT64_MIN in full. The digit count is
+// known first, so the digits are written in place from the last, two at a time.
 inline size_t write_decimal(char* out, int64_t v) {
-    return static_cast<size_t>(std::to_chars(out, out + kDecimalMax, v).ptr - out);
+    auto u = static_cast<uint64_t>(v);
+    char* p = out;
+    if (v < 0) {
+        *p++ = '-';
+        u = 0 - u;
+    }
+    if (u < 10) {
+        *p = static_cast<char>('0' + u);
+        return static_cast<size_t>(p + 1 - out);
+    }
+    size_t n = detail::decimal_digits(u);
+    char* end = p + n;
+    while (u >= 100) {
+        const char* pair = detail::kDigitPairs + 2 * (u % 100);
+        u /= 100;
+        *--end = pair[1];
+        *--end = pair[0];
+    }
+    if (u >= 10) {
+        *--end = detail::kDigitPairs[2 * u + 1];
+        *--end = detail::kDigitPairs[2 * u];
+    } else {
+        *--end = static_cast<char>('0' + u);
+    }
+    return static_cast<size_t>(p + n - out);
 }
 
 // Digits of v in base 16 (lower case), 8 or 2, most significant first, no leading zeros;
