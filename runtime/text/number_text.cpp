@@ -40,21 +40,20 @@ bool is_strtod_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 // The plain decimal forms ([+-]digits[.digits][e[+-]digits], or starting with '.') are read
 // with from_chars, which rounds exactly as strtod does; anything else, or a value out of
-// range, is left to strtod. text[len] must be the NUL that ends the record's bytes.
+// range, is left to strtod. text[len] must be the NUL that ends the record's bytes, which also
+// stops every scan here. The sign is taken without branching on it: numbers of both signs are
+// common and come in no order.
 double parse_decimal_or_strtod(const char* text, int64_t len) {
-    const char* end = text + len;
     const char* p = text;
-    while (p < end && is_strtod_space(*p)) p++;
-    const char* start = p;
-    if (p < end && *p == '+')
-        start = ++p;
-    else if (p < end && *p == '-')
-        p++;
-    bool plain = p < end && ((*p >= '0' && *p <= '9') || *p == '.') &&
-                 !(*p == '0' && p + 1 < end && (p[1] == 'x' || p[1] == 'X'));
+    while (is_strtod_space(*p)) p++;
+    const char* start = p + (*p == '+' ? 1 : 0);
+    const char* digits = p + (*p == '+' || *p == '-' ? 1 : 0);
+    char c = *digits;
+    bool plain = ((c >= '0' && c <= '9') || c == '.') &&
+                 !(c == '0' && (digits[1] == 'x' || digits[1] == 'X'));
     if (plain) {
         double value = 0;
-        if (std::from_chars(start, end, value).ec == std::errc()) return value;
+        if (std::from_chars(start, text + len, value).ec == std::errc()) return value;
     }
     return strtod(text, nullptr);
 }
