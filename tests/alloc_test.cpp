@@ -190,8 +190,15 @@ bool maps() {
         hashmap_free(m);
         if (!good) return false;
     }
+    // Keys on the stack, so the sweep's runs go to the maps' own requests.
+    char digits[50][3];
+    QorString key_records[50];
     QorString* keys[50];
-    for (int64_t k = 0; k < 50; k++) keys[k] = qor_int_to_string(k);
+    for (int k = 0; k < 50; k++) {
+        int n = snprintf(digits[k], sizeof digits[k], "%d", k);
+        key_records[k] = QorString{digits[k], n, n};
+        keys[k] = &key_records[k];
+    }
     if (QorStrHashMap* m = qor_str_hashmap_new()) {
         for (int64_t k = 0; k < 20; k++) qor_str_hashmap_insert(m, keys[k], k);
         bool good = qor_str_hashmap_get(m, S("19")) == 19;
