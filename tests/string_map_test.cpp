@@ -132,7 +132,8 @@ TEST_F(StrMap, GrowsOnTheInsertThatFindsMoreThanThreeQuartersPerBucket) {
     for (int i = 1; i < 98; i++) EXPECT_EQ(get("key" + std::to_string(i)), i) << i;
 }
 
-// Removed entries are gone before growth and stay gone after; the recount matches.
+// Removed entries are gone before growth and stay gone after; the recount matches; their memory
+// serves later keys.
 TEST_F(StrMap, RemovalsSurviveGrowth) {
     for (int i = 0; i < 60; i++) put("r" + std::to_string(i), i);
     for (int i = 0; i < 60; i += 3) EXPECT_EQ(del("r" + std::to_string(i)), i);
@@ -144,6 +145,20 @@ TEST_F(StrMap, RemovalsSurviveGrowth) {
         EXPECT_EQ(has("r" + std::to_string(i)), removed ? 0 : 1) << i;
     }
     EXPECT_EQ(key_texts(qor_strmap_keys(map)).size(), 80u);
+
+    // Removed entries' memory is reused by later keys of the same size and of other sizes,
+    // short and long alike, without one entry's bytes reaching another's.
+    auto text = [](int i) { return std::string(static_cast<size_t>(i * 37 % 400), 'a' + i % 26); };
+    for (int i = 0; i < 200; i++) put(text(i) + std::to_string(i), 1000 + i);
+    for (int i = 0; i < 200; i += 2) EXPECT_EQ(del(text(i) + std::to_string(i)), 1000 + i);
+    for (int i = 0; i < 200; i += 2) put(text(i + 1) + "x" + std::to_string(i), 2000 + i);
+    for (int i = 0; i < 200; i++) {
+        EXPECT_EQ(has(text(i) + std::to_string(i)), i % 2) << i;
+        if (i % 2 == 0) {
+            EXPECT_EQ(get(text(i + 1) + "x" + std::to_string(i)), 2000 + i) << i;
+        }
+    }
+    EXPECT_EQ(qor_strmap_size(map), 280);
 }
 
 // Within a bucket the newest entry comes first; growth walks each old chain from its head and

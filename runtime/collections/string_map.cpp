@@ -1,12 +1,16 @@
 // The string map: string keys to 64-bit values by separate chaining. The map owns a copy of
 // every key (with its byte length, so keys may hold NUL bytes); the record, the bucket array
 // and the nodes live on the process heap, and only the strings handed out by the keys listing
-// come from qor_alloc. Each node and its key copy share one malloc block, the key bytes right
-// after the node, so one free releases both and a chain walk touches one block per entry.
+// come from qor_alloc. Each node and its key copy share one block, the key bytes right after
+// the node, so a chain walk touches one block per entry. Blocks are carved from chunks that the
+// map owns (a private trailer behind the public record keeps them); a removed node's block goes
+// to a free list of its size for the next insert, and the chunks return to the heap with the
+// map. Blocks too large for the chunks are malloc'd and freed one by one.
 // Invariants: bucket_count is 64 * 2^k, so h % bucket_count == h & (bucket_count - 1); every
 // node's hash is the FNV-1a hash of its key_len key bytes and the node sits in that hash's
 // bucket; new nodes go to the head of their bucket; count is the number of nodes.
 #include <stdlib.h>
+#include <sys/mman.h>
 
 #include <cstddef>
 
@@ -26,8 +30,89 @@ static_assert(offsetof(QorStrMap, count) == 16);
 namespace {
 
 constexpr int64_t kInitialBuckets = 64;
+// Node blocks are multiples of 16 bytes; those up to kLargestPooled bytes come from chunks that
+// double from kFirstChunk to kLargestChunk bytes, so small maps stay small. The largest chunks
+// are aligned huge pages, so that filling a large map takes one page fault per 2 MiB.
+constexpr size_t kBlockAlign = 16;
+constexpr size_t kLargestPooled = 256;
+constexpr size_t kFirstChunk = 1024;
+constexpr size_t kLargestChunk = size_t{2} << 20;
+
+// A removed node's block, waiting in its size's free list.
+struct FreeBlock {
+    FreeBlock* next;
+};
+
+// A chunk: a link to the chunk made before it, then node blocks.
+struct alignas(kBlockAlign) Chunk {
+    Chunk* older;
+};
+
+// The heap block behind every map: the public record, then its node pool.
+struct MapBlock {
+    QorStrMap map;
+    char* unused;  // the newest chunk's bytes not handed out yet
+    char* end;
+    Chunk* chunks;  // newest first
+    size_t next_chunk;
+    int64_t large_nodes;  // nodes malloc'd one by one
+    FreeBlock* free_blocks[kLargestPooled / kBlockAlign + 1];
+};
+
+MapBlock* block_of(QorStrMap* map) { return reinterpret_cast<MapBlock*>(map); }
+
+size_t block_bytes(int64_t key_len) {
+    size_t n = sizeof(QorStrMapNode) + static_cast<size_t>(key_len) + 1;
+    return (n + kBlockAlign - 1) & ~(kBlockAlign - 1);
+}
+
+void* new_chunk(size_t n) {
+    if (n < kLargestChunk) return malloc(n);
+    void* p = aligned_alloc(kLargestChunk, n);
+    if (p != nullptr) madvise(p, n, MADV_HUGEPAGE);
+    return p;
+}
+
+// A block of n bytes (from block_bytes) for a node, or null when memory is short.
+void* take_block(MapBlock* b, size_t n) {
+    if (n > kLargestPooled) {
+        void* p = malloc(n);
+        if (p != nullptr) b->large_nodes++;
+        return p;
+    }
+    FreeBlock*& reuse = b->free_blocks[n / kBlockAlign];
+    if (reuse != nullptr) {
+        FreeBlock* p = reuse;
+        reuse = p->next;
+        return p;
+    }
+    if (static_cast<size_t>(b->end - b->unused) < n) {
+        auto* chunk = static_cast<Chunk*>(new_chunk(b->next_chunk));
+        if (chunk == nullptr) return nullptr;
+        chunk->older = b->chunks;
+        b->chunks = chunk;
+        b->unused = reinterpret_cast<char*>(chunk + 1);
+        b->end = reinterpret_cast<char*>(chunk) + b->next_chunk;
+        if (b->next_chunk < kLargestChunk) b->next_chunk *= 2;
+    }
+    void* p = b->unused;
+    b->unused += n;
+    return p;
+}
+
+void give_back(MapBlock* b, QorStrMapNode* node) {
+    size_t n = block_bytes(node->key_len);
+    if (n > kLargestPooled) {
+        free(node);
+        b->large_nodes--;
+        return;
+    }
+    auto* p = reinterpret_cast<FreeBlock*>(node);
+    p->next = b->free_blocks[n / kBlockAlign];
+    b->free_blocks[n / kBlockAlign] = p;
+}
 constexpr double kMaxLoad = 0.75;
-// Whole-table walks (growth, free) prefetch the chain heads this many buckets ahead: chains
+// Growth walks every chain and prefetches the chain heads this many buckets ahead: chains
 // are short, so the walk is bound by one cache miss per bucket.
 constexpr int64_t kPrefetchAhead = 32;
 
@@ -43,7 +128,7 @@ QorStrMapNode** bucket_for(const QorStrMap* map, uint64_t hash) {
 // The kept hash rules out almost every other key before any byte is read.
 bool same_key(const QorStrMapNode* node, const QorString* key, uint64_t hash) {
     return node->hash == hash && node->key_len == key->len &&
-           (key->len == 0 || memcmp(node->key, key->data, static_cast<size_t>(key->len)) == 0);
+           (key->len == 0 || qor::same_bytes(node->key, key->data, key->len));
 }
 
 QorStrMapNode* find_in(QorStrMapNode* node, const QorString* key, uint64_t hash) {
@@ -99,11 +184,13 @@ QorVec* list_nodes(const QorStrMap* map, Field field) {
 
 // Null when memory is short, as is an insert that cannot get its node (0, nothing stored).
 extern "C" QOR_API QorStrMap* qor_strmap_new(void) {
-    auto* map = static_cast<QorStrMap*>(malloc(sizeof(QorStrMap)));
-    if (map == nullptr) return nullptr;
+    auto* block = static_cast<MapBlock*>(calloc(1, sizeof(MapBlock)));
+    if (block == nullptr) return nullptr;
+    block->next_chunk = kFirstChunk;
+    QorStrMap* map = &block->map;
     map->buckets = static_cast<QorStrMapNode**>(calloc(kInitialBuckets, sizeof(QorStrMapNode*)));
     if (map->buckets == nullptr) {
-        free(map);
+        free(block);
         return nullptr;
     }
     map->bucket_count = kInitialBuckets;
@@ -126,8 +213,7 @@ extern "C" QOR_API int64_t qor_strmap_insert(QorStrMap* map, const QorString* ke
         found->value = value;
         return 1;
     }
-    auto* node = static_cast<QorStrMapNode*>(
-        malloc(sizeof(QorStrMapNode) + static_cast<size_t>(key->len) + 1));
+    auto* node = static_cast<QorStrMapNode*>(take_block(block_of(map), block_bytes(key->len)));
     if (node == nullptr) return 0;
     node->key = reinterpret_cast<char*>(node + 1);
     if (key->len > 0) memcpy(node->key, key->data, static_cast<size_t>(key->len));
@@ -163,7 +249,7 @@ extern "C" QOR_API int64_t qor_strmap_remove(QorStrMap* map, const QorString* ke
     if (node == nullptr) return 0;
     *link = node->next;
     int64_t value = node->value;
-    free(node);
+    give_back(block_of(map), node);
     map->count--;
     return value;
 }
@@ -183,21 +269,25 @@ extern "C" QOR_API QorVec* qor_strmap_values(const QorStrMap* map) {
     return list_nodes(map, [](const QorStrMapNode* node) { return node->value; });
 }
 
+// The chunks go back whole; only the nodes malloc'd one by one need a walk over the chains.
 extern "C" QOR_API void qor_strmap_free(QorStrMap* map) {
     if (map == nullptr) return;
-    for (int64_t b = 0; b < map->bucket_count; b++) {
-        if (b + kPrefetchAhead < map->bucket_count) {
-            __builtin_prefetch(map->buckets[b + kPrefetchAhead]);
-        }
+    MapBlock* block = block_of(map);
+    for (int64_t b = 0; block->large_nodes > 0 && b < map->bucket_count; b++) {
         QorStrMapNode* node = map->buckets[b];
         while (node != nullptr) {
             QorStrMapNode* next = node->next;
-            free(node);
+            if (block_bytes(node->key_len) > kLargestPooled) give_back(block, node);
             node = next;
         }
     }
+    for (Chunk* c = block->chunks; c != nullptr;) {
+        Chunk* older = c->older;
+        free(c);
+        c = older;
+    }
     free(map->buckets);
-    free(map);
+    free(block);
 }
 
 QOR_PLAIN_ALIAS(strmap_new, qor_strmap_new);

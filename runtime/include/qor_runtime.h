@@ -896,7 +896,9 @@ typedef struct QorStrMapNode {
 } QorStrMapNode;
 
 /* Separate chaining over 64 * 2^k buckets (FNV-1a modulo bucket_count); the bucket array
- * doubles when an insert finds more than 0.75 entries per bucket. Owns its key copies. */
+ * doubles when an insert finds more than 0.75 entries per bucket. Owns its key copies. The
+ * runtime keeps its node pool behind this record, so maps are made only by qor_strmap_new: a
+ * record declared or copied by the host must never be passed in. */
 typedef struct QorStrMap {
     QorStrMapNode** buckets;
     int64_t bucket_count;
