@@ -153,6 +153,8 @@ class Table {
         uint64_t mask = static_cast<uint64_t>(map->capacity - 1);
         uint8_t tag = tag_of(hash);
         uint64_t i = hash & mask;
+        // Most keys sit at or just after their home slot: start fetching it while the tags load.
+        __builtin_prefetch(&map->entries[i]);
         for (int64_t seen = 0; seen < map->capacity; seen += kGroup, i = (i + kGroup) & mask) {
             Group g(tags + i);
             uint32_t empty = g.empty();
@@ -172,6 +174,8 @@ class Table {
         uint64_t mask = static_cast<uint64_t>(map->capacity - 1);
         uint8_t tag = tag_of(hash);
         uint64_t i = hash & mask;
+        // Most keys sit at or just after their home slot: start fetching it while the tags load.
+        __builtin_prefetch(&map->entries[i]);
         int64_t target = -1;
         for (int64_t seen = 0; seen < map->capacity; seen += kGroup, i = (i + kGroup) & mask) {
             Group g(tags + i);
