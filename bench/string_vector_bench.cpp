@@ -1,5 +1,6 @@
-// Splitting text into a string vector and joining it back, against a std::string_view find loop
-// into a std::vector<std::string> and a std::string append loop. Naming: every BM_Qor<Op> has a
+// Splitting text into a string vector (by a separator, and into words) and joining it back,
+// against a std::string_view find loop (or a byte loop for words) into a
+// std::vector<std::string> and a std::string append loop. Naming: every BM_Qor<Op> has a
 // BM_Peer<Op> with the same arguments, measured in the same run.
 // The arguments are the text's size and the distance between separators (0: none, 1024:
 // sparse, 8: every few bytes, 1: every byte); the 1 MiB row shows that the cost per byte stays
@@ -40,6 +41,34 @@ __attribute__((noinline)) void peer_split(std::string_view text, std::string_vie
     }
 }
 
+__attribute__((noinline)) void peer_split_words(std::string_view text,
+                                                std::vector<std::string>& out) {
+    auto space = [](char c) { return c == '\t' || c == '\n' || c == '\r' || c == ' '; };
+    size_t pos = 0;
+    while (pos < text.size()) {
+        while (pos < text.size() && space(text[pos])) pos++;
+        size_t word = pos;
+        while (pos < text.size() && !space(text[pos])) pos++;
+        if (pos > word) out.emplace_back(text.substr(word, pos - word));
+    }
+}
+
+// n bytes of prose-like text: words of 1 to 12 letters, mostly one space between them, now
+// and then a line end or a run of blanks.
+std::string prose(int64_t n) {
+    std::string text;
+    uint64_t state = 0x2545f4914f6cdd1dULL;
+    while (static_cast<int64_t>(text.size()) < n) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        text.append(1 + state % 12, static_cast<char>('a' + (state >> 8) % 26));
+        text += (state >> 16) % 10 == 0 ? "\n" : (state >> 16) % 10 == 1 ? "  \t" : " ";
+    }
+    text.resize(static_cast<size_t>(n));
+    return text;
+}
+
 __attribute__((noinline)) std::string peer_join(const std::vector<std::string>& pieces,
                                                 std::string_view sep) {
     std::string out;
@@ -74,6 +103,33 @@ void BM_PeerStrSplit(benchmark::State& state) {
         std::vector<std::string> pieces;
         peer_split(line, ",", pieces);
         benchmark::DoNotOptimize(pieces.data());
+    }
+    state.SetBytesProcessed(state.iterations() * state.range(0));
+}
+
+void BM_QorStrSplitWhitespace(benchmark::State& state) {
+    std::string text = prose(state.range(0));
+    int32_t saved = g_arena_enabled;
+    qor_arena_mode(1);
+    QorString* s = qor_string_new(text.data(), static_cast<int64_t>(text.size()));
+    qor_arena_save();
+    for (auto _ : state) {
+        int64_t h = qor_str_split_whitespace(s);
+        benchmark::DoNotOptimize(qor_svec_len(h));
+        qor_svec_free(h);
+        qor_arena_restore();
+    }
+    qor_arena_destroy();
+    qor_arena_mode(saved);
+    state.SetBytesProcessed(state.iterations() * state.range(0));
+}
+
+void BM_PeerStrSplitWhitespace(benchmark::State& state) {
+    std::string text = prose(state.range(0));
+    for (auto _ : state) {
+        std::vector<std::string> words;
+        peer_split_words(text, words);
+        benchmark::DoNotOptimize(words.data());
     }
     state.SetBytesProcessed(state.iterations() * state.range(0));
 }
@@ -119,6 +175,8 @@ void densities(benchmark::internal::Benchmark* b) {
 
 BENCHMARK(BM_QorStrSplit)->Apply(densities);
 BENCHMARK(BM_PeerStrSplit)->Apply(densities);
+BENCHMARK(BM_QorStrSplitWhitespace)->Arg(1 << 20)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PeerStrSplitWhitespace)->Arg(1 << 20)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_QorSvecJoin)->Apply(densities);
 BENCHMARK(BM_PeerSvecJoin)->Apply(densities);
 

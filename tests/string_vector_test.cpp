@@ -239,6 +239,21 @@ TEST(StrSplit, WhitespaceIsTabLineFeedReturnAndSpaceOnly) {
     EXPECT_EQ(pieces_of(qor_str_split_whitespace(S("one\r\n two"))), (Pieces{"one", "two"}));
     EXPECT_EQ(pieces_of(qor_str_split_whitespace(S("a\vb c\fd"))), (Pieces{"a\vb", "c\fd"}));
     EXPECT_EQ(pieces_of(qor_str_split_whitespace(S(" \t\r\n "))), Pieces{});
+
+    // Words and blank runs of many lengths, shifted across the 64-byte steps the splitter
+    // reads: words that span whole steps, start or end on a step's edge, or end the text.
+    std::string body;
+    Pieces words;
+    for (size_t len = 1; len <= 150; len += 7) {
+        words.emplace_back(len, static_cast<char>('a' + len % 26));
+        body += words.back() + std::string("\t\n\r  ").substr(len % 4, 1 + len % 3);
+    }
+    body += "end\v";  // a last word that ends the text, with a vertical tab, which is no blank
+    words.emplace_back("end\v");
+    for (size_t shift = 0; shift <= 65; shift++) {
+        std::string text = std::string(shift, ' ') + body;
+        EXPECT_EQ(pieces_of(qor_str_split_whitespace(S(text.c_str()))), words) << shift;
+    }
 }
 
 TEST(StrSplit, LinesDropOneCarriageReturnAndNoFinalEmptyLine) {

@@ -6,6 +6,7 @@
 // keeps its handle valid, and the pool never shrinks. Vectors hold borrowed string pointers;
 // the pieces made by splitting come from qor_alloc, the pool and pointer arrays from the heap.
 // Nothing here is locked: callers on several threads serialise every use of the pool.
+#include <emmintrin.h>
 #include <stdlib.h>
 
 #include <cstddef>
@@ -115,6 +116,23 @@ bool same_bytes(const QorString* element, const QorString* s) {
 }
 
 bool is_space(char c) { return c == '\t' || c == '\n' || c == '\r' || c == ' '; }
+
+// Bit k is set when the byte at p + k is tab, line feed, carriage return or space (k < 64).
+uint64_t space_mask(const char* p) {
+    const __m128i tab = _mm_set1_epi8('\t');
+    const __m128i line_feed = _mm_set1_epi8('\n');
+    const __m128i carriage_return = _mm_set1_epi8('\r');
+    const __m128i blank = _mm_set1_epi8(' ');
+    uint64_t mask = 0;
+    for (int k = 0; k < 4; k++) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+        __m128i hit = _mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi8(v, tab), _mm_cmpeq_epi8(v, line_feed)),
+            _mm_or_si128(_mm_cmpeq_epi8(v, carriage_return), _mm_cmpeq_epi8(v, blank)));
+        mask |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(hit))) << (16 * k);
+    }
+    return mask;
+}
 
 }  // namespace
 
@@ -238,17 +256,41 @@ extern "C" QOR_API int64_t qor_str_split(const QorString* text, const QorString*
 }
 
 // Maximal runs of bytes other than tab, line feed, carriage return and space; never empty.
+// 64 bytes per step: the whitespace mask of the step gives every word start (a non-space
+// after a space) and word end (a space after a non-space) at once, so the scan does not branch
+// on each byte; the bytes past the last full step are read one by one.
 extern "C" QOR_API int64_t qor_str_split_whitespace(const QorString* text) {
     int64_t handle = issue_handle();
     if (handle < 0 || qor::is_missing(text) || text->len <= 0) return handle;
-    const char* pos = text->data;
-    const char* end = text->data + text->len;
-    while (pos < end) {
-        while (pos < end && is_space(*pos)) pos++;
-        const char* word = pos;
-        while (pos < end && !is_space(*pos)) pos++;
-        if (pos > word) append_piece(handle, word, pos - word);
+    const char* data = text->data;
+    const auto n = static_cast<size_t>(text->len);
+    size_t word = 0;
+    bool in_word = false;  // a word started at `word` and has not ended yet
+    size_t i = 0;
+    for (; i + 64 <= n; i += 64) {
+        uint64_t space = space_mask(data + i);
+        uint64_t before = (space << 1) | (in_word ? 0 : 1);  // bit k: byte i + k - 1 is a space
+        uint64_t edges = (~space & before) | (space & ~before);
+        for (; edges != 0; edges &= edges - 1) {
+            size_t at = i + static_cast<size_t>(__builtin_ctzll(edges));
+            if (!in_word) {
+                word = at;
+            } else {
+                append_piece(handle, data + word, static_cast<int64_t>(at - word));
+            }
+            in_word = !in_word;
+        }
     }
+    for (; i < n; i++) {
+        if (is_space(data[i]) == !in_word) continue;
+        if (!in_word) {
+            word = i;
+        } else {
+            append_piece(handle, data + word, static_cast<int64_t>(i - word));
+        }
+        in_word = !in_word;
+    }
+    if (in_word) append_piece(handle, data + word, static_cast<int64_t>(n - word));
     return handle;
 }
 
