@@ -4,7 +4,9 @@
 
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "core/internal.h"
 #include "test_support.h"
 
 TEST(FfiFrame, ReportsNothingBeforeAnyFrame) {
@@ -45,6 +47,28 @@ TEST(FfiFrame, FailureReturnsToTheCallerWithOne) {
         EXPECT_STREQ(qor_ffi_error_message(), "");
         qor_ffi_end();
     }
+}
+
+namespace {
+std::vector<intptr_t> g_cleanups_run;
+void note_cleanup(void* arg) { g_cleanups_run.push_back(reinterpret_cast<intptr_t>(arg)); }
+}  // namespace
+
+// A failure runs, newest first, the cleanups pushed since its frame was opened; one pushed
+// before belongs to a caller the jump does not leave, and stays.
+TEST(FfiFrame, FailureRunsOnlyTheCleanupsPushedInsideItsFrame) {
+    QorUnwindHook outer, first, second;
+    qor_unwind_push(&outer, note_cleanup, reinterpret_cast<void*>(1));
+    g_cleanups_run.clear();
+    if (qor_ffi_begin() == 0) {
+        qor_unwind_push(&first, note_cleanup, reinterpret_cast<void*>(2));
+        qor_unwind_push(&second, note_cleanup, reinterpret_cast<void*>(3));
+        qor_panic_divzero();
+    }
+    qor_ffi_end();
+    EXPECT_EQ(g_cleanups_run, (std::vector<intptr_t>{3, 2}));
+    qor_unwind_pop(&outer);
+    EXPECT_EQ(g_cleanups_run.size(), 2u);
 }
 
 TEST(FfiFrame, LongMessagesAreCutTo511Bytes) {
