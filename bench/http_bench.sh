@@ -53,7 +53,7 @@ start() {
     "$1" 0 >"$out" &
     pids+=($!)
     printf -v "pid_$2" '%s' "$!"
-    for _ in $(seq 100); do
+    for _ in $(seq 200); do
         grep -q '^listening on ' "$out" && break
         sleep 0.05
     done

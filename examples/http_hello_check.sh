@@ -9,7 +9,7 @@ dir="$(mktemp -d)"
 pid=$!
 trap 'kill "$pid" 2>/dev/null || true; rm -rf "$dir"' EXIT
 
-for _ in $(seq 100); do
+for _ in $(seq 200); do
     grep -q '^listening on ' "$dir/out" && break
     sleep 0.05
 done
