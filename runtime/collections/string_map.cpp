@@ -48,10 +48,14 @@ struct alignas(kBlockAlign) Chunk {
     Chunk* older;
 };
 
-// The heap block behind every map: the public record, then its node pool.
+// The heap block behind every map: the public record, its bucket summaries, then its node pool.
+// summary[b] has bit (hash >> 61) set for the hash of every node in bucket b (and possibly for
+// nodes removed since the last growth), so a key whose bit is clear is not in the bucket and its
+// chain need not be walked.
 struct MapBlock {
     QorStrMap map;
-    char* unused;  // the newest chunk's bytes not handed out yet
+    uint8_t* summary;  // bucket_count bytes
+    char* unused;      // the newest chunk's bytes not handed out yet
     char* end;
     Chunk* chunks;  // newest first
     size_t next_chunk;
@@ -60,6 +64,18 @@ struct MapBlock {
 };
 
 MapBlock* block_of(QorStrMap* map) { return reinterpret_cast<MapBlock*>(map); }
+const MapBlock* block_of(const QorStrMap* map) { return reinterpret_cast<const MapBlock*>(map); }
+
+uint8_t summary_bit(uint64_t hash) { return static_cast<uint8_t>(1u << (hash >> 61)); }
+
+uint64_t bucket_index(const QorStrMap* map, uint64_t hash) {
+    return hash & static_cast<uint64_t>(map->bucket_count - 1);
+}
+
+// False when the key of this hash is surely not in its bucket.
+bool may_hold(const QorStrMap* map, uint64_t hash) {
+    return (block_of(map)->summary[bucket_index(map, hash)] & summary_bit(hash)) != 0;
+}
 
 size_t block_bytes(int64_t key_len) {
     size_t n = sizeof(QorStrMapNode) + static_cast<size_t>(key_len) + 1;
@@ -122,7 +138,7 @@ bool unusable(const QorString* key) { return qor::is_missing(key) || key->len < 
 uint64_t hash_of(const QorString* key) { return qor::fnv1a(key->data, key->len); }
 
 QorStrMapNode** bucket_for(const QorStrMap* map, uint64_t hash) {
-    return &map->buckets[hash & static_cast<uint64_t>(map->bucket_count - 1)];
+    return &map->buckets[bucket_index(map, hash)];
 }
 
 // The kept hash rules out almost every other key before any byte is read.
@@ -138,20 +154,29 @@ QorStrMapNode* find_in(QorStrMapNode* node, const QorString* key, uint64_t hash)
 
 QorStrMapNode* find(const QorStrMap* map, const QorString* key) {
     uint64_t hash = hash_of(key);
-    return find_in(*bucket_for(map, hash), key, hash);
+    return may_hold(map, hash) ? find_in(*bucket_for(map, hash), key, hash) : nullptr;
 }
 
 // Doubles the bucket array, relinking every node (no key is copied or rehashed) at the head
-// of its new bucket; old buckets are visited in index order and each chain from its head.
+// of its new bucket; old buckets are visited in index order and each chain from its head. The
+// summaries are made anew, exact again.
 void grow(QorStrMap* map) {
     int64_t old_count = map->bucket_count;
     auto* fresh = static_cast<QorStrMapNode**>(
         calloc(static_cast<size_t>(old_count) * 2, sizeof(QorStrMapNode*)));
-    if (fresh == nullptr) return;  // keep the longer chains rather than lose the map
+    auto* summary = static_cast<uint8_t*>(calloc(static_cast<size_t>(old_count) * 2, 1));
+    if (fresh == nullptr ||
+        summary == nullptr) {  // keep the longer chains rather than lose the map
+        free(fresh);
+        free(summary);
+        return;
+    }
     QorStrMapNode** old = map->buckets;
     map->buckets = fresh;
     map->bucket_count = old_count * 2;
     map->count = 0;
+    free(block_of(map)->summary);
+    block_of(map)->summary = summary;
     for (int64_t b = 0; b < old_count; b++) {
         if (b + kPrefetchAhead < old_count) __builtin_prefetch(old[b + kPrefetchAhead]);
         QorStrMapNode* node = old[b];
@@ -160,6 +185,7 @@ void grow(QorStrMap* map) {
             QorStrMapNode** head = bucket_for(map, node->hash);
             node->next = *head;
             *head = node;
+            summary[bucket_index(map, node->hash)] |= summary_bit(node->hash);
             map->count++;
             node = next;
         }
@@ -189,7 +215,10 @@ extern "C" QOR_API QorStrMap* qor_strmap_new(void) {
     block->next_chunk = kFirstChunk;
     QorStrMap* map = &block->map;
     map->buckets = static_cast<QorStrMapNode**>(calloc(kInitialBuckets, sizeof(QorStrMapNode*)));
-    if (map->buckets == nullptr) {
+    block->summary = static_cast<uint8_t*>(calloc(kInitialBuckets, 1));
+    if (map->buckets == nullptr || block->summary == nullptr) {
+        free(map->buckets);
+        free(block->summary);
         free(block);
         return nullptr;
     }
@@ -208,7 +237,7 @@ extern "C" QOR_API int64_t qor_strmap_insert(QorStrMap* map, const QorString* ke
     }
     uint64_t hash = hash_of(key);
     QorStrMapNode** head = bucket_for(map, hash);
-    QorStrMapNode* found = find_in(*head, key, hash);
+    QorStrMapNode* found = may_hold(map, hash) ? find_in(*head, key, hash) : nullptr;
     if (found != nullptr) {
         found->value = value;
         return 1;
@@ -223,6 +252,7 @@ extern "C" QOR_API int64_t qor_strmap_insert(QorStrMap* map, const QorString* ke
     node->value = value;
     node->next = *head;
     *head = node;
+    block_of(map)->summary[bucket_index(map, hash)] |= summary_bit(hash);
     map->count++;
     return 1;
 }
@@ -243,6 +273,7 @@ extern "C" QOR_API int64_t qor_strmap_contains(const QorStrMap* map, const QorSt
 extern "C" QOR_API int64_t qor_strmap_remove(QorStrMap* map, const QorString* key) {
     if (map == nullptr || unusable(key)) return 0;
     uint64_t hash = hash_of(key);
+    if (!may_hold(map, hash)) return 0;
     QorStrMapNode** link = bucket_for(map, hash);
     while (*link != nullptr && !same_key(*link, key, hash)) link = &(*link)->next;
     QorStrMapNode* node = *link;
@@ -287,6 +318,7 @@ extern "C" QOR_API void qor_strmap_free(QorStrMap* map) {
         c = older;
     }
     free(map->buckets);
+    free(block->summary);
     free(block);
 }
 
