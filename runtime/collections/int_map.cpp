@@ -64,15 +64,7 @@ extern "C" QOR_API QorIntMap* hashmap_new(void) { return Table::create(kCapacity
 extern "C" QOR_API int64_t hashmap_insert(QorIntMap* map, int64_t key, int64_t value) {
     if (map == nullptr) return 0;
     Table::reclaim_deleted(map);
-    uint64_t hash = IntKeys::hash(key);
-    Table::Spot spot = Table::locate(map, key, hash);
-    if (spot.found) {
-        int64_t old = map->entries[spot.index].value;
-        map->entries[spot.index].value = value;
-        return old;
-    }
-    if (spot.index >= 0) Table::occupy(map, spot.index, key, value, hash);
-    return 0;
+    return Table::put(map, key, value, IntKeys::hash(key));
 }
 
 extern "C" QOR_API int64_t hashmap_get(const QorIntMap* map, int64_t key) {

@@ -149,22 +149,8 @@ class Table {
 
     // Index of the occupied slot holding key, or -1. Walks the path to its first empty slot.
     static int64_t find(const Record* map, Key key, uint64_t hash) {
-        const uint8_t* tags = block_of(map)->tags;
-        uint64_t mask = static_cast<uint64_t>(map->capacity - 1);
-        uint8_t tag = tag_of(hash);
-        uint64_t i = hash & mask;
-        // Most keys sit at or just after their home slot: start fetching it while the tags load.
-        __builtin_prefetch(&map->entries[i]);
-        for (int64_t seen = 0; seen < map->capacity; seen += kGroup, i = (i + kGroup) & mask) {
-            Group g(tags + i);
-            uint32_t empty = g.empty();
-            for (uint32_t m = g.matching(tag) & before_first_empty(empty); m != 0; m &= m - 1) {
-                uint64_t j = (i + static_cast<unsigned>(__builtin_ctz(m))) & mask;
-                if (Traits::same_key(map->entries[j], key)) return static_cast<int64_t>(j);
-            }
-            if (empty != 0) return -1;
-        }
-        return -1;
+        Spot spot = locate(map, key, hash);
+        return spot.found ? spot.index : -1;
     }
 
     // Looks along the whole path (to its first empty slot) for a live equal key before settling
@@ -192,6 +178,21 @@ class Table {
             if (empty != 0) break;
         }
         return {target, false};
+    }
+
+    // Stores value under key: a live equal key gets the new value and its previous one is
+    // returned; otherwise a new entry takes the first free slot of the path and the result is 0
+    // (also when every slot holds another key, and nothing is stored).
+    template <typename StoredKey>
+    static int64_t put(Record* map, StoredKey key, int64_t value, uint64_t hash) {
+        Spot spot = locate(map, key, hash);
+        if (spot.found) {
+            int64_t previous = map->entries[spot.index].value;
+            map->entries[spot.index].value = value;
+            return previous;
+        }
+        if (spot.index >= 0) occupy(map, spot.index, key, value, hash);
+        return 0;
     }
 
     // Stores a new entry in the free slot at index (from locate). The key is taken as the slot

@@ -173,15 +173,7 @@ extern "C" QOR_API int64_t qor_str_hashmap_insert(QorStrHashMap* map, QorString*
                                                   int64_t value) {
     if (map == nullptr) return 0;
     make_room(map);
-    uint64_t hash = StringKeys::hash(key);
-    Table::Spot spot = Table::locate(map, key, hash);
-    if (spot.found) {
-        int64_t previous = map->entries[spot.index].value;
-        map->entries[spot.index].value = value;
-        return previous;
-    }
-    if (spot.index >= 0) Table::occupy(map, spot.index, key, value, hash);
-    return 0;
+    return Table::put(map, key, value, StringKeys::hash(key));
 }
 
 extern "C" QOR_API int64_t qor_str_hashmap_get(const QorStrHashMap* map, const QorString* key) {
