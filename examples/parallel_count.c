@@ -66,14 +66,15 @@ static QorVec* chunk_bounds(const QorString* text) {
     return qor_vec_push(bounds, len);
 }
 
-/* Adds every count of from into into. */
+/* Adds every count of from into into: the key and value listings share the slot order. */
 static void merge_into(QorStrHashMap* into, QorStrHashMap* from) {
-    int64_t keys = qor_str_hashmap_keys(from);
-    for (int64_t i = 0; i < qor_svec_len(keys); i++) {
-        QorString* word = qor_svec_get(keys, i);
-        qor_str_hashmap_inc(into, word, qor_str_hashmap_get(from, word));
+    QorVec* words = str_hashmap_keys(from);
+    QorVec* counts = qor_str_hashmap_values(from);
+    for (int64_t i = 0; i < qor_vec_len(words); i++) {
+        qor_str_hashmap_inc(into, (QorString*)qor_vec_get(words, i), qor_vec_get(counts, i));
     }
-    qor_svec_free(keys);
+    qor_vec_free(words);
+    qor_vec_free(counts);
 }
 
 int main(int argc, char** argv) {
