@@ -124,7 +124,7 @@ uint64_t space_mask(const char* p) {
     const __m128i carriage_return = _mm_set1_epi8('\r');
     const __m128i blank = _mm_set1_epi8(' ');
     uint64_t mask = 0;
-    for (int k = 0; k < 4; k++) {
+    for (size_t k = 0; k < 4; k++) {
         __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
         __m128i hit = _mm_or_si128(
             _mm_or_si128(_mm_cmpeq_epi8(v, tab), _mm_cmpeq_epi8(v, line_feed)),

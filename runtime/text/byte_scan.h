@@ -52,7 +52,7 @@ inline uint64_t candidates(const char* start, size_t m, __m128i first, __m128i l
                            uint64_t* seen) {
     uint64_t cand = 0;
     uint64_t any = 0;
-    for (int k = 0; k < 4; k++) {
+    for (size_t k = 0; k < 4; k++) {
         __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(start + 16 * k));
         __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(start + 16 * k + m - 1));
         __m128i at_first = _mm_cmpeq_epi8(a, first);
