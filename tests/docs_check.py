@@ -25,6 +25,8 @@ def exported_names(library):
         kind, name = fields[1], fields[2]
         if kind in ("A", "N"):  # version nodes and debug entries are not exports
             continue
+        if name.startswith(("__odr_asan", "__asan", "__tsan", "__ubsan", "__sanitizer")):
+            continue  # what a sanitizer build adds beside each exported variable
         names.add(name.split("@", 1)[0])
     return names
 
