@@ -2,7 +2,7 @@
 // per iteration, 100,000 distinct keys inserted, then every key looked up; and lookups of absent
 // keys in a map of 1,000 live keys after a million insert/remove cycles, against the same
 // lookups in a fresh map. All run in one program, one non-inlined call per operation on each
-// side. Names: BM_<Work>/ours and BM_<Work>/peer_<peer>.
+// side. Names: BM_<Work>_ours and BM_<Work>_peer_<peer>; the fresh table is BM_<Work>_fresh.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -91,19 +91,19 @@ void BM_IntMapChurnAbsentLookup_fresh(benchmark::State& state) { absent_lookups(
 }  // namespace
 
 BENCHMARK(BM_IntMapInsertLookup_ours)
-    ->Name("BM_IntMapInsertLookup/ours")
+    ->Name("BM_IntMapInsertLookup_ours")
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_IntMapInsertLookup_peer<absl::flat_hash_map<int64_t, int64_t>>)
-    ->Name("BM_IntMapInsertLookup/peer_absl")
+    ->Name("BM_IntMapInsertLookup_peer_absl")
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_IntMapInsertLookup_peer<std::unordered_map<int64_t, int64_t>>)
-    ->Name("BM_IntMapInsertLookup/peer_std")
+    ->Name("BM_IntMapInsertLookup_peer_std")
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_IntMapChurnAbsentLookup_ours)
-    ->Name("BM_IntMapChurnAbsentLookup/ours")
+    ->Name("BM_IntMapChurnAbsentLookup_ours")
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_IntMapChurnAbsentLookup_fresh)
-    ->Name("BM_IntMapChurnAbsentLookup/peer_fresh")
+    ->Name("BM_IntMapChurnAbsentLookup_fresh")
     ->Unit(benchmark::kMicrosecond);
 
 BENCHMARK_MAIN();

@@ -3,7 +3,7 @@
 // bytes, so the map must hash and compare bytes rather than match pointers; and lookups of absent
 // keys in a map of 1,000 live keys after a million insert/remove cycles, against the same lookups
 // in a fresh map. Each side calls through one non-inlined function per operation. Names:
-// BM_<Work>/ours and BM_<Work>/peer_<peer>.
+// BM_<Work>_ours and BM_<Work>_peer_<peer>; the fresh table is BM_<Work>_fresh.
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -110,19 +110,19 @@ void BM_StrHashMapChurnAbsentLookup_fresh(benchmark::State& state) { absent_look
 }  // namespace
 
 BENCHMARK(BM_StrHashMapInsertThenGet_ours)
-    ->Name("BM_StrHashMapInsertThenGet/ours")
+    ->Name("BM_StrHashMapInsertThenGet_ours")
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StrHashMapInsertThenGet_peer<absl::flat_hash_map<std::string, int64_t>>)
-    ->Name("BM_StrHashMapInsertThenGet/peer_absl")
+    ->Name("BM_StrHashMapInsertThenGet_peer_absl")
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StrHashMapInsertThenGet_peer<std::unordered_map<std::string, int64_t>>)
-    ->Name("BM_StrHashMapInsertThenGet/peer_std")
+    ->Name("BM_StrHashMapInsertThenGet_peer_std")
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StrHashMapChurnAbsentLookup_ours)
-    ->Name("BM_StrHashMapChurnAbsentLookup/ours")
+    ->Name("BM_StrHashMapChurnAbsentLookup_ours")
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_StrHashMapChurnAbsentLookup_fresh)
-    ->Name("BM_StrHashMapChurnAbsentLookup/peer_fresh")
+    ->Name("BM_StrHashMapChurnAbsentLookup_fresh")
     ->Unit(benchmark::kMicrosecond);
 
 BENCHMARK_MAIN();
