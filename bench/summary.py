@@ -36,11 +36,11 @@ GOALS = [
 # Peers whose pairing the name heuristic would get wrong: peer name -> ours name.
 PAIRS = {}
 
-# Ours: names holding "qor" or an event-loop word, or ending in "_ours". Every other benchmark
-# is a peer; a peer named "..._fresh" is a second run of ours (a fresh table against a churned
-# one), so its row does not count towards the geometric mean.
-OURS_NAME = re.compile(r"qor|EventLoop|EventDriven|_ours$", re.IGNORECASE)
-SELF_PEER = re.compile(r"_fresh$", re.IGNORECASE)
+# Ours, for names that do not say (see classify): names holding "qor" or an event-loop word.
+# A peer labelled "fresh" is a second run of ours (a fresh table against a churned one), so
+# its row does not count towards the geometric mean.
+OURS_NAME = re.compile(r"qor|EventLoop|EventDriven", re.IGNORECASE)
+SELF_PEER = re.compile(r"fresh", re.IGNORECASE)
 PAIR_NOISE = {"bm", "qor", "peer", "std", "absl", "ours", "fresh"}
 
 WORDS_BYTES = 80 << 20
@@ -49,7 +49,7 @@ NUMBERS = 10000000
 
 
 def tokens(name):
-    base = base_name(name)
+    base = split_name(name)[0]
     words = re.findall(r"[A-Z]+(?![a-z])|[A-Z]?[a-z]+|\d+", base)
     return {w.lower() for w in words} - PAIR_NOISE
 
@@ -99,54 +99,77 @@ def to_ns(run):
     return run["real_time"] * scale
 
 
-def pair_runs(runs):
-    """Pairs every peer with one of ours of the same arguments: the one sharing most name
-    words, ties going to the nearest one registered before it."""
-    ours = [(i, r) for i, r in enumerate(runs) if OURS_NAME.search(base_name(r["name"]))]
-    peers_of = {i: [] for i, _ in ours}
-    for i, r in enumerate(runs):
-        if OURS_NAME.search(base_name(r["name"])):
-            continue
-        args = r["name"][len(base_name(r["name"])):]
-        same_args = [(j, o) for j, o in ours if o["name"][len(base_name(o["name"])):] == args]
-        if r["name"] in PAIRS:
-            same_args = [(j, o) for j, o in ours if o["name"] == PAIRS[r["name"]]] or same_args
-        if not same_args:
-            continue
-        best = max(same_args, key=lambda jo: (len(tokens(jo[1]["name"]) & tokens(r["name"])),
-                                             jo[0] < i, -abs(jo[0] - i)))
-        peers_of[best[0]].append(r)
-    rows = []
-    for i, o in ours:
-        name = o["name"].removeprefix("BM_").removesuffix("/real_time")
-        if not peers_of[i]:
-            rows.append(row(name, "-", to_ns(o), None))
-        for p in peers_of[i]:
-            rows.append(row(name, peer_label(p["name"]), to_ns(o), to_ns(p),
-                            goal_for(o["name"], p["name"]),
-                            external=not SELF_PEER.search(base_name(p["name"]))))
-    return rows
-
-
-def base_name(name):
-    """The benchmark's name without its arguments (a template argument may hold a '/')."""
-    depth = 0
+def split_name(name):
+    """The parts of a benchmark name between '/' (a template argument may hold one), without
+    the "real_time" mark."""
+    parts, depth, start = [], 0, 0
     for at, c in enumerate(name):
         depth += (c == "<") - (c == ">")
         if c == "/" and depth == 0:
-            return name[:at]
-    return name
+            parts.append(name[start:at])
+            start = at + 1
+    parts.append(name[start:])
+    return [p for p in parts if p != "real_time"]
 
 
-def peer_label(name):
-    """A peer's template argument names it best; otherwise its name without the prefix."""
-    if "<" in name and name.endswith(">"):
-        return name[name.index("<") + 1:-1]
-    args = name[len(base_name(name)):]
-    inner = base_name(name)
-    if "<" in inner and inner.endswith(">"):
-        return inner[inner.index("<") + 1:-1] + args
-    return name.removeprefix("BM_").removesuffix("/real_time")
+def classify(name):
+    """(is ours, pairing key or None, peer label) of a benchmark. Names may say outright what
+    they are: a part "ours" or "peer_LABEL", or a first part ending in "_ours",
+    "_peer<LABEL>" or "_fresh"; the key is then the name without that mark. Other names are
+    ours when they hold "qor" or an event-loop word, and are paired by their arguments."""
+    parts = split_name(name.removeprefix("BM_"))
+    if "ours" in parts:
+        return True, tuple(p for p in parts if p != "ours"), None
+    for at, part in enumerate(parts):
+        marked = re.fullmatch(r"peer(?:_(.+))?", part)
+        if marked:
+            return False, tuple(parts[:at] + parts[at + 1:]), marked.group(1) or "peer"
+    first = re.fullmatch(r"(.+)_(ours|fresh|peer<(.+)>)", parts[0])
+    if first:
+        key = tuple([first.group(1)] + parts[1:])
+        if first.group(2) == "ours":
+            return True, key, None
+        return False, key, first.group(3) or first.group(2)
+    label = "/".join(parts)
+    return bool(OURS_NAME.search(parts[0])), None, label
+
+
+def pair_runs(runs):
+    """Pairs every peer with one of ours: by the key its name gives, or else with one of ours
+    of the same arguments, the one sharing most name words, ties going to the nearest one
+    registered before it."""
+    kinds = [classify(r["name"]) for r in runs]
+    ours = [i for i, kind in enumerate(kinds) if kind[0]]
+    peers_of = {i: [] for i in ours}
+    for i, (is_ours, key, label) in enumerate(kinds):
+        if is_ours:
+            continue
+        name = runs[i]["name"]
+        if key is not None:
+            candidates = [j for j in ours if kinds[j][1] == key]
+        elif name in PAIRS:
+            candidates = [j for j in ours if runs[j]["name"] == PAIRS[name]]
+        else:
+            args = split_name(name)[1:]
+            candidates = [j for j in ours if split_name(runs[j]["name"])[1:] == args]
+        if not candidates:
+            continue
+        best = max(candidates, key=lambda j: (len(tokens(runs[j]["name"]) & tokens(name)),
+                                              j < i, -abs(j - i)))
+        peers_of[best].append(i)
+    rows = []
+    for i in ours:
+        o = runs[i]
+        shown = "/".join(kinds[i][1]) if kinds[i][1] else "/".join(
+            split_name(o["name"].removeprefix("BM_")))
+        if not peers_of[i]:
+            rows.append(row(shown, "-", to_ns(o), None))
+        for j in peers_of[i]:
+            label = kinds[j][2]
+            rows.append(row(shown, label, to_ns(o), to_ns(runs[j]),
+                            goal_for(o["name"], runs[j]["name"]),
+                            external=not SELF_PEER.search(label)))
+    return rows
 
 
 def ensure_inputs(build, bench_dir):
