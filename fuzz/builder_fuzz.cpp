@@ -89,6 +89,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The builder's record reads as a string record holding its content.
     auto* self = reinterpret_cast<QorString*>(sb);
     for (int steps = 0; in.n > 0 && steps < 64; steps++) {
+        if (m.content.size() > 8192) {  // appending the builder to itself doubles it
+            qor_sb_clear(sb);
+            m.content.clear();
+        }
         uint8_t op = in.take<uint8_t>();
         std::string bytes = in.bytes(40);
         QorString* s = fuzz::make(bytes);
