@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "qor_runtime.h"
+#include "text_peers.h"
 
 namespace {
 
@@ -85,16 +86,6 @@ __attribute__((noinline)) void peer_split(std::string_view s, std::string_view s
         pos = at + sep.size();
     }
     out.emplace_back(s.substr(pos));
-}
-
-__attribute__((noinline)) std::string peer_join(const std::vector<std::string>& pieces,
-                                                std::string_view sep) {
-    std::string out;
-    for (size_t i = 0; i < pieces.size(); i++) {
-        if (i > 0) out.append(sep);
-        out.append(pieces[i]);
-    }
-    return out;
 }
 
 // ---- Searching -----------------------------------------------------------------------------
@@ -248,13 +239,6 @@ void BM_PeerJoin(benchmark::State& state) {
         benchmark::DoNotOptimize(r.data());
     }
     state.SetBytesProcessed(state.iterations() * state.range(0));
-}
-
-// 64 KiB at every density, then 1 MiB at one density.
-void densities(benchmark::internal::Benchmark* b) {
-    for (int64_t every : {0, 1024, 8, 1}) b->Args({64 << 10, every});
-    b->Args({1 << 20, 8});
-    b->Unit(benchmark::kMicrosecond);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "qor_runtime.h"
+#include "text_peers.h"
 
 namespace {
 
@@ -67,16 +68,6 @@ std::string prose(int64_t n) {
     }
     text.resize(static_cast<size_t>(n));
     return text;
-}
-
-__attribute__((noinline)) std::string peer_join(const std::vector<std::string>& pieces,
-                                                std::string_view sep) {
-    std::string out;
-    for (size_t i = 0; i < pieces.size(); i++) {
-        if (i > 0) out.append(sep);
-        out.append(pieces[i]);
-    }
-    return out;
 }
 
 void BM_QorStrSplit(benchmark::State& state) {
@@ -162,13 +153,6 @@ void BM_PeerSvecJoin(benchmark::State& state) {
         benchmark::DoNotOptimize(joined.data());
     }
     state.SetBytesProcessed(state.iterations() * state.range(0));
-}
-
-// 64 KiB at every density, then 1 MiB at one density.
-void densities(benchmark::internal::Benchmark* b) {
-    for (int64_t every : {0, 1024, 8, 1}) b->Args({64 << 10, every});
-    b->Args({1 << 20, 8});
-    b->Unit(benchmark::kMicrosecond);
 }
 
 }  // namespace
