@@ -18,7 +18,7 @@ $(BUILD)/build.ninja:
 # Builds only the image (not the tests) and runs it.
 run: $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS) --target qor_image
-	./$(BUILD)/qor_image
+	$(BUILD)/qor_image
 
 # Builds everything and runs the whole test suite.
 test: all
