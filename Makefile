@@ -24,9 +24,11 @@ run: $(BUILD)/build.ninja
 test: all
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-# The suite again under AddressSanitizer + UndefinedBehaviorSanitizer.
+# The suite again under AddressSanitizer + UndefinedBehaviorSanitizer, leak checking included
+# (tests/lsan.supp lists the reports that are the memory model, with the reasons).
 asan:
-	$(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DQOR_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug"
+	LSAN_OPTIONS="suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0" \
+		$(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DQOR_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug"
 
 # The suite under ThreadSanitizer.
 tsan:
