@@ -115,7 +115,7 @@ def split_name(name):
 def classify(name):
     """(is ours, pairing key or None, peer label) of a benchmark. Names may say outright what
     they are: a part "ours" or "peer_LABEL", or a first part ending in "_ours",
-    "_peer<LABEL>" or "_fresh"; the key is then the name without that mark. Other names are
+    "_peer_LABEL", "_peer<LABEL>" or "_fresh"; the key is then the name without that mark. Other names are
     ours when they hold "qor" or an event-loop word, and are paired by their arguments."""
     parts = split_name(name.removeprefix("BM_"))
     if "ours" in parts:
@@ -124,12 +124,12 @@ def classify(name):
         marked = re.fullmatch(r"peer(?:_(.+))?", part)
         if marked:
             return False, tuple(parts[:at] + parts[at + 1:]), marked.group(1) or "peer"
-    first = re.fullmatch(r"(.+)_(ours|fresh|peer<(.+)>)", parts[0])
+    first = re.fullmatch(r"(.+?)_(ours|fresh|peer<(.+)>|peer_(.+))", parts[0])
     if first:
         key = tuple([first.group(1)] + parts[1:])
         if first.group(2) == "ours":
             return True, key, None
-        return False, key, first.group(3) or first.group(2)
+        return False, key, first.group(3) or first.group(4) or first.group(2)
     label = "/".join(parts)
     return bool(OURS_NAME.search(parts[0])), None, label
 
