@@ -51,12 +51,13 @@ install: $(BUILD)/build.ninja
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) $(if $(PREFIX),--prefix "$(PREFIX)")
 
 # Removes every file of the last install from $(BUILD), then the package's own directories
-# (lib/cmake/qor_runtime, share/doc/qor_runtime) once empty; shared parents stay.
+# (lib/cmake/qor_runtime, share/doc/qor_runtime) once empty; shared parents stay. A staged
+# install is removed with the same DESTDIR.
 uninstall:
 	@test -f $(BUILD)/install_manifest.txt || { echo "no install recorded in $(BUILD)"; exit 1; }
-	xargs -d '\n' rm -f -- < $(BUILD)/install_manifest.txt
-	sed 's|/[^/]*$$||' $(BUILD)/install_manifest.txt | sort -u | grep '/qor_runtime$$' \
-		| xargs -r -d '\n' rmdir --ignore-fail-on-non-empty --
+	sed 's|^|$(DESTDIR)|' $(BUILD)/install_manifest.txt | xargs -d '\n' rm -f --
+	sed 's|^|$(DESTDIR)|; s|/[^/]*$$||' $(BUILD)/install_manifest.txt | sort -u \
+		| grep '/qor_runtime$$' | xargs -r -d '\n' rmdir --ignore-fail-on-non-empty --
 	rm -f $(BUILD)/install_manifest.txt
 
 clean:
