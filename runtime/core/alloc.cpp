@@ -1,4 +1,4 @@
-// The heap allocation funnel: malloc, calloc and realloc wrappers that never return null. A
+// The heap allocation funnel: malloc and realloc wrappers that never return null. A
 // request the heap refuses stops the process through out_of_memory, the one place that
 // reports exhausted memory, so no caller tests for null and none can forget to.
 // Operations whose result can say "failed" (constructors that return null, the file reader's
@@ -17,14 +17,6 @@ void qor::out_of_memory(uint64_t n) {
 // A null result means failure even for 0 bytes, so a zero-byte request is taken as one byte.
 void* qor::xmalloc(uint64_t n) {
     void* p = malloc(n == 0 ? 1 : n);
-    if (p == nullptr) out_of_memory(n);
-    return p;
-}
-
-void* qor::xcalloc(uint64_t count, uint64_t size) {
-    uint64_t n = 0;
-    if (__builtin_mul_overflow(count, size, &n)) out_of_memory(UINT64_MAX);
-    void* p = calloc(n == 0 ? 1 : n, 1);
     if (p == nullptr) out_of_memory(n);
     return p;
 }

@@ -40,11 +40,6 @@ constexpr uint64_t kOversizeSlack = 64;
 constexpr uint64_t kHugePage = 2097152;
 constexpr uint64_t kDefaultLimit = 4294967296ULL;
 
-uint64_t saturating_mul(uint64_t a, uint64_t b) {
-    uint64_t r;
-    return __builtin_mul_overflow(a, b, &r) ? UINT64_MAX : r;
-}
-
 }  // namespace
 
 // So "1.5G" is 15 GiB and "2GB" is 2 bytes.
@@ -55,14 +50,12 @@ uint64_t qor::parse_arena_limit(const char* value) {
     for (; value[n] != '\0'; n++) {
         char c = value[n];
         if (c >= '0' && c <= '9') {
-            acc = saturating_mul(acc, 10);
-            uint64_t digit = static_cast<uint64_t>(c - '0');
-            acc = acc > UINT64_MAX - digit ? UINT64_MAX : acc + digit;
+            acc = qor::bytes_for(acc, 10, static_cast<uint64_t>(c - '0'));  // saturates
         }
     }
     char last = value[n - 1];
-    if (last == 'G' || last == 'g') acc = saturating_mul(acc, uint64_t{1} << 30);
-    if (last == 'M' || last == 'm') acc = saturating_mul(acc, uint64_t{1} << 20);
+    if (last == 'G' || last == 'g') acc = qor::bytes_for(acc, uint64_t{1} << 30);
+    if (last == 'M' || last == 'm') acc = qor::bytes_for(acc, uint64_t{1} << 20);
     return acc == 0 ? kDefaultLimit : acc;
 }
 

@@ -58,10 +58,9 @@ namespace qor {
 // request the heap refuses. n is the request (UINT64_MAX when its size overflowed).
 QOR_INTERNAL QOR_NORETURN void out_of_memory(uint64_t n);
 
-// malloc, calloc and realloc that never return null; a refused request is out_of_memory.
+// malloc and realloc that never return null; a refused request is out_of_memory.
 // xrealloc leaves p untouched until the new block is had.
 QOR_INTERNAL void* xmalloc(uint64_t n);
-QOR_INTERNAL void* xcalloc(uint64_t count, uint64_t size);
 QOR_INTERNAL void* xrealloc(void* p, uint64_t n);
 
 // The byte size of count elements of size bytes plus header bytes, or UINT64_MAX when it does
