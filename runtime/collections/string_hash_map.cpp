@@ -85,20 +85,10 @@ QorVec* list_slots(const QorStrHashMap* map, bool keys) {
     return out;
 }
 
-// Appends key to a listing. A push fails only when the heap refuses to grow a full pointer
-// array (to 8 pointers, or twice len), and a listing then stops the process like every other
-// refused request.
-void push_or_stop(int64_t handle, QorString* key) {
-    if (qor_svec_push(handle, key) == 0) return;
-    int64_t len = qor_svec_len(handle);
-    qor::out_of_memory(
-        qor::bytes_for(static_cast<uint64_t>(len == 0 ? 8 : 2 * len), sizeof(QorString*)));
-}
-
 void push_in_slot_order(const QorStrHashMap* map, int64_t handle) {
     for (int64_t i = 0; i < map->capacity; i++) {
         const QorStrHashSlot& slot = map->entries[i];
-        if (slot.state == QOR_STR_SLOT_OCCUPIED) push_or_stop(handle, slot.key);
+        if (slot.state == QOR_STR_SLOT_OCCUPIED) qor::svec_append_or_stop(handle, slot.key);
     }
 }
 
@@ -153,8 +143,8 @@ bool push_sorted(const QorStrHashMap* map, int64_t handle) {
         entries[n++] = SortEntry{prefix_of(key), key};
     }
     std::sort(entries, entries + n, key_before);
-    if (has_null) push_or_stop(handle, nullptr);
-    for (int64_t i = 0; i < n; i++) push_or_stop(handle, entries[i].key);
+    if (has_null) qor::svec_append_or_stop(handle, nullptr);
+    for (int64_t i = 0; i < n; i++) qor::svec_append_or_stop(handle, entries[i].key);
     free(entries);
     return true;
 }

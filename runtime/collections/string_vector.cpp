@@ -83,6 +83,15 @@ void append_or_stop(QorStrVec* v, QorString* s) {
     qor::out_of_memory(qor::bytes_for(static_cast<uint64_t>(next_capacity(v)), sizeof(QorString*)));
 }
 
+}  // namespace
+
+void qor::svec_append_or_stop(int64_t handle, QorString* s) {
+    QorStrVec* v = lookup(handle);
+    if (v != nullptr) append_or_stop(v, s);
+}
+
+namespace {
+
 // Appends a new qor_alloc copy of n bytes to the vector behind handle. Looks the record up
 // again for every piece: nothing else may grow the pool meanwhile, but the handle is the one
 // stable name for it.

@@ -114,6 +114,11 @@ inline bool is_missing(const QorString* s) { return s == nullptr || s->data == n
 // stands, a last G or M (any case) scales by 2^30 or 2^20, 0 or unset means 4 GiB; saturates.
 QOR_INTERNAL uint64_t parse_arena_limit(const char* value);
 
+// Appends s to the string vector behind handle (nothing for a handle never issued); when the
+// pointer array cannot grow, stops the process through out_of_memory rather than leave an
+// element out. For the operations that fill a new vector and have no failure result.
+QOR_INTERNAL void svec_append_or_stop(int64_t handle, QorString* s);
+
 // Ends the process with status 1 after a fatal stop has written its message: the one exit of
 // panics, failed checks, the arena limit and out of memory (adds the QOR_BACKTRACE backtrace).
 QOR_INTERNAL QOR_NORETURN void fatal_exit();
