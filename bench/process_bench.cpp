@@ -52,8 +52,12 @@ void BM_PopenFread(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * n);
 }
 
-BENCHMARK(BM_QorSystemCapture)->Arg(1 << 20)->Arg(8 << 20)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_PopenFread)->Arg(1 << 20)->Arg(8 << 20)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_QorSystemCapture)
+    ->Arg(1 << 20)
+    ->Arg(8 << 20)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_PopenFread)->Arg(1 << 20)->Arg(8 << 20)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

@@ -161,6 +161,32 @@ TEST_F(StrMap, RemovalsSurviveGrowth) {
     EXPECT_EQ(qor_strmap_size(map), 280);
 }
 
+// A large map's tables and chunks are kept for the next large map once it is freed: the next
+// map starts empty all the same, and two live large maps never share memory.
+TEST(StrMapLarge, FreedMemoryServesTheNextMapClean) {
+    static constexpr int kKeys = 40000;  // buckets reach 65,536 (512 KiB) and node chunks 2 MiB
+    auto fill = [](const std::string& prefix) {
+        QorStrMap* m = qor_strmap_new();
+        for (int i = 0; i < kKeys; i++) qor_strmap_insert(m, str(prefix + std::to_string(i)), i);
+        return m;
+    };
+    auto expect_holds = [](QorStrMap* m, const std::string& prefix, const std::string& other) {
+        EXPECT_EQ(qor_strmap_size(m), kKeys);
+        for (int i = 0; i < kKeys; i += 7) {
+            ASSERT_EQ(qor_strmap_get(m, str(prefix + std::to_string(i))), i) << prefix << i;
+            ASSERT_EQ(qor_strmap_contains(m, str(other + std::to_string(i))), 0) << other << i;
+        }
+        EXPECT_EQ(value_list(qor_strmap_values(m)).size(), static_cast<size_t>(kKeys));
+    };
+    qor_strmap_free(fill("a"));
+    QorStrMap* b = fill("b");
+    QorStrMap* c = fill("c");
+    expect_holds(b, "b", "a");
+    expect_holds(c, "c", "b");
+    qor_strmap_free(b);
+    qor_strmap_free(c);
+}
+
 // Within a bucket the newest entry comes first; growth walks each old chain from its head and
 // pushes every node onto its new head, which reverses keys that stay together.
 TEST_F(StrMap, ListingsFollowBucketThenChainOrder) {

@@ -333,4 +333,18 @@ TEST(StringSplitJoin, RoundTrip) {
         expect_cut_at_nul(qor_string_join(v, str(",")), text);
         qor_vec_free(v);
     }
+    // Long pieces are searched for a NUL while they are copied, short ones afterwards: the
+    // first NUL wins wherever it lies, in a long piece's blocks or tail, before or after one.
+    std::string long_piece(300, 'x');
+    auto with_nul = [](std::string piece, size_t at) { return piece.replace(at, 1, 1, '\0'); };
+    for (const std::string& text :
+         {long_piece + "," + long_piece, with_nul(long_piece, 130) + ",ab",
+          with_nul(long_piece, 299) + "," + with_nul(long_piece, 5),
+          std::string("a\0b,"sv) + long_piece,
+          long_piece + std::string(",a\0,"sv) + with_nul(long_piece, 0),
+          "ab," + with_nul(long_piece, 200)}) {
+        QorVec* v = qor_string_split(str(text), str(","));
+        expect_cut_at_nul(qor_string_join(v, str(",")), text);
+        qor_vec_free(v);
+    }
 }

@@ -5,12 +5,12 @@
 // the node, so a chain walk touches one block per entry. Blocks are carved from chunks that the
 // map owns (a private trailer behind the public record keeps them); a removed node's block goes
 // to a free list of its size for the next insert, and the chunks return to the heap with the
-// map. Blocks too large for the chunks are malloc'd and freed one by one.
+// map (the largest ones are kept for the next map, see qor::big_alloc). Blocks too large for
+// the chunks are malloc'd and freed one by one.
 // Invariants: bucket_count is 64 * 2^k, so h % bucket_count == h & (bucket_count - 1); every
 // node's hash is the FNV-1a hash of its key_len key bytes and the node sits in that hash's
 // bucket; new nodes go to the head of their bucket; count is the number of nodes.
 #include <stdlib.h>
-#include <sys/mman.h>
 
 #include <cstddef>
 
@@ -30,10 +30,10 @@ static_assert(offsetof(QorStrMap, count) == 16);
 namespace {
 
 constexpr int64_t kInitialBuckets = 64;
-// Node blocks are multiples of 16 bytes; those up to kLargestPooled bytes come from chunks that
-// double from kFirstChunk to kLargestChunk bytes, so small maps stay small. The largest chunks
-// are aligned huge pages, so that filling a large map takes one page fault per 2 MiB.
-constexpr size_t kBlockAlign = 16;
+// Node blocks are multiples of 8 bytes (the node's alignment); those up to kLargestPooled bytes
+// come from chunks that double from kFirstChunk to kLargestChunk bytes, so small maps stay
+// small.
+constexpr size_t kBlockAlign = 8;
 constexpr size_t kLargestPooled = 256;
 constexpr size_t kFirstChunk = 1024;
 constexpr size_t kLargestChunk = size_t{2} << 20;
@@ -43,9 +43,10 @@ struct FreeBlock {
     FreeBlock* next;
 };
 
-// A chunk: a link to the chunk made before it, then node blocks.
-struct alignas(kBlockAlign) Chunk {
+// A chunk: a link to the chunk made before it and its size, then node blocks.
+struct Chunk {
     Chunk* older;
+    size_t bytes;
 };
 
 // The heap block behind every map: the public record, its bucket summaries, then its node pool.
@@ -82,11 +83,21 @@ size_t block_bytes(int64_t key_len) {
     return (n + kBlockAlign - 1) & ~(kBlockAlign - 1);
 }
 
-void* new_chunk(size_t n) {
-    if (n < kLargestChunk) return malloc(n);
-    void* p = aligned_alloc(kLargestChunk, n);
-    if (p != nullptr) madvise(p, n, MADV_HUGEPAGE);
-    return p;
+// The largest chunks are big blocks: reused across maps while they are few, so a program that
+// fills and frees large maps in turn keeps touching the same pages.
+void* new_chunk(size_t n) { return qor::big_alloc(n, false); }
+
+void free_chunk(Chunk* chunk) { qor::big_free(chunk, chunk->bytes); }
+
+// Bucket arrays and summaries come zeroed, as big blocks once they are large.
+template <typename T>
+T* new_table(int64_t count) {
+    return static_cast<T*>(qor::big_alloc(static_cast<uint64_t>(count) * sizeof(T), true));
+}
+
+template <typename T>
+void free_table(T* table, int64_t count) {
+    qor::big_free(table, static_cast<uint64_t>(count) * sizeof(T));
 }
 
 // A block of n bytes (from block_bytes) for a node, or null when memory is short.
@@ -106,6 +117,7 @@ void* take_block(MapBlock* b, size_t n) {
         auto* chunk = static_cast<Chunk*>(new_chunk(b->next_chunk));
         if (chunk == nullptr) return nullptr;
         chunk->older = b->chunks;
+        chunk->bytes = b->next_chunk;
         b->chunks = chunk;
         b->unused = reinterpret_cast<char*>(chunk + 1);
         b->end = reinterpret_cast<char*>(chunk) + b->next_chunk;
@@ -162,20 +174,19 @@ QorStrMapNode* find(const QorStrMap* map, const QorString* key) {
 // summaries are made anew, exact again.
 void grow(QorStrMap* map) {
     int64_t old_count = map->bucket_count;
-    auto* fresh = static_cast<QorStrMapNode**>(
-        calloc(static_cast<size_t>(old_count) * 2, sizeof(QorStrMapNode*)));
-    auto* summary = static_cast<uint8_t*>(calloc(static_cast<size_t>(old_count) * 2, 1));
+    auto* fresh = new_table<QorStrMapNode*>(old_count * 2);
+    auto* summary = new_table<uint8_t>(old_count * 2);
     if (fresh == nullptr ||
         summary == nullptr) {  // keep the longer chains rather than lose the map
-        free(fresh);
-        free(summary);
+        free_table(fresh, old_count * 2);
+        free_table(summary, old_count * 2);
         return;
     }
     QorStrMapNode** old = map->buckets;
     map->buckets = fresh;
     map->bucket_count = old_count * 2;
     map->count = 0;
-    free(block_of(map)->summary);
+    free_table(block_of(map)->summary, old_count);
     block_of(map)->summary = summary;
     for (int64_t b = 0; b < old_count; b++) {
         if (b + kPrefetchAhead < old_count) __builtin_prefetch(old[b + kPrefetchAhead]);
@@ -190,7 +201,7 @@ void grow(QorStrMap* map) {
             node = next;
         }
     }
-    free(old);
+    free_table(old, old_count);
 }
 
 // A new vector of one field of every node, buckets in index order, each chain from its head.
@@ -214,11 +225,11 @@ extern "C" QOR_API QorStrMap* qor_strmap_new(void) {
     if (block == nullptr) return nullptr;
     block->next_chunk = kFirstChunk;
     QorStrMap* map = &block->map;
-    map->buckets = static_cast<QorStrMapNode**>(calloc(kInitialBuckets, sizeof(QorStrMapNode*)));
-    block->summary = static_cast<uint8_t*>(calloc(kInitialBuckets, 1));
+    map->buckets = new_table<QorStrMapNode*>(kInitialBuckets);
+    block->summary = new_table<uint8_t>(kInitialBuckets);
     if (map->buckets == nullptr || block->summary == nullptr) {
-        free(map->buckets);
-        free(block->summary);
+        free_table(map->buckets, kInitialBuckets);
+        free_table(block->summary, kInitialBuckets);
         free(block);
         return nullptr;
     }
@@ -314,11 +325,11 @@ extern "C" QOR_API void qor_strmap_free(QorStrMap* map) {
     }
     for (Chunk* c = block->chunks; c != nullptr;) {
         Chunk* older = c->older;
-        free(c);
+        free_chunk(c);
         c = older;
     }
-    free(map->buckets);
-    free(block->summary);
+    free_table(map->buckets, map->bucket_count);
+    free_table(block->summary, map->bucket_count);
     free(block);
 }
 

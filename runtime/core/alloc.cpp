@@ -3,8 +3,11 @@
 // reports exhausted memory, so no caller tests for null and none can forget to.
 // Operations whose result can say "failed" (constructors that return null, the file reader's
 // fresh empty string) call the plain allocator instead and keep reporting the failure.
+#include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
+#include <sys/mman.h>
 
 #include "core/internal.h"
 
@@ -27,4 +30,76 @@ void* qor::xrealloc(void* p, uint64_t n) {
     void* q = realloc(p, n == 0 ? 1 : n);
     if (q == nullptr) out_of_memory(n);
     return q;
+}
+
+namespace {
+
+constexpr uint64_t kHugePage = uint64_t{2} << 20;
+// Up to this many bytes of freed big blocks are kept, as at most kSparePerSize blocks of each
+// size; the rest go back to the system.
+constexpr uint64_t kSpareBudget = uint64_t{32} << 20;
+constexpr int kSparePerSize = 4;
+constexpr int kSizes = 47;  // 2^17 .. 2^63
+
+struct Spares {
+    pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
+    uint64_t kept_bytes = 0;
+    int count[kSizes] = {};
+    void* blocks[kSizes][kSparePerSize] = {};
+};
+Spares spares;
+
+bool is_big(uint64_t bytes) { return bytes >= qor::kBigBlock && (bytes & (bytes - 1)) == 0; }
+
+int size_class(uint64_t bytes) { return __builtin_ctzll(bytes) - 17; }
+
+// A fresh mapping of bytes, aligned to 2 MiB from that size up (the extra head and tail
+// are unmapped again).
+void* map_fresh(uint64_t bytes) {
+    uint64_t align = bytes >= kHugePage ? kHugePage : 0;
+    void* p =
+        mmap(nullptr, bytes + align, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return nullptr;
+    if (align == 0) return p;
+    auto start = reinterpret_cast<uintptr_t>(p);
+    uintptr_t aligned = (start + align - 1) & ~(align - 1);
+    if (aligned > start) munmap(p, aligned - start);
+    if (start + align > aligned)
+        munmap(reinterpret_cast<void*>(aligned + bytes), start + align - aligned);
+    madvise(reinterpret_cast<void*>(aligned), bytes, MADV_HUGEPAGE);
+    return reinterpret_cast<void*>(aligned);
+}
+
+}  // namespace
+
+void* qor::big_alloc(uint64_t bytes, bool zeroed) {
+    if (!is_big(bytes)) return zeroed ? calloc(1, bytes) : malloc(bytes);
+    int c = size_class(bytes);
+    pthread_mutex_lock(&spares.lock);
+    void* p = nullptr;
+    if (spares.count[c] > 0) {
+        p = spares.blocks[c][--spares.count[c]];
+        spares.kept_bytes -= bytes;
+    }
+    pthread_mutex_unlock(&spares.lock);
+    if (p == nullptr) return map_fresh(bytes);
+    if (zeroed) memset(p, 0, bytes);
+    return p;
+}
+
+void qor::big_free(void* p, uint64_t bytes) {
+    if (p == nullptr) return;
+    if (!is_big(bytes)) {
+        free(p);
+        return;
+    }
+    int c = size_class(bytes);
+    pthread_mutex_lock(&spares.lock);
+    bool kept = spares.count[c] < kSparePerSize && spares.kept_bytes + bytes <= kSpareBudget;
+    if (kept) {
+        spares.blocks[c][spares.count[c]++] = p;
+        spares.kept_bytes += bytes;
+    }
+    pthread_mutex_unlock(&spares.lock);
+    if (!kept) munmap(p, bytes);
 }

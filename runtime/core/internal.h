@@ -63,6 +63,15 @@ QOR_INTERNAL QOR_NORETURN void out_of_memory(uint64_t n);
 QOR_INTERNAL void* xmalloc(uint64_t n);
 QOR_INTERNAL void* xrealloc(void* p, uint64_t n);
 
+// Large power-of-two blocks (kBigBlock bytes and up) for tables that are filled and freed in
+// turn. They are mapped directly, 2 MiB-aligned with a huge-page hint from 2 MiB up, and a freed
+// block is kept (up to a bound) for the next request of its size by any thread, so the pages
+// stay touched. Returns null when the system refuses; zeroed asks for zero bytes. Any other size
+// is passed to malloc/calloc and free, so callers may route every size through these two.
+constexpr uint64_t kBigBlock = uint64_t{1} << 17;
+QOR_INTERNAL void* big_alloc(uint64_t bytes, bool zeroed);
+QOR_INTERNAL void big_free(void* p, uint64_t bytes);
+
 // The byte size of count elements of size bytes plus header bytes, or UINT64_MAX when it does
 // not fit in 64 bits (a request no allocator grants). count must not be negative.
 inline uint64_t bytes_for(uint64_t count, uint64_t size, uint64_t header = 0) {

@@ -43,6 +43,10 @@ inline void copy_bytes(char* dst, const char* src, size_t n) {
     }
 }
 
+// Copies the n bytes at src to dst and returns the offset of the first NUL among them, or n
+// when there is none: one pass over the bytes where a copy and a separate scan would take two.
+size_t copy_until_nul(char* dst, const char* src, size_t n);
+
 namespace detail {
 
 // Bit k is set when start + k could begin a match (the needle's first and last bytes agree

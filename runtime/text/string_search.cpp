@@ -84,6 +84,52 @@ QorString* assembled(QorString* r) {
     return r;
 }
 
+// Text assembled from parts whose length stops at its first NUL, found while the parts are
+// copied: a long part is scanned as it is copied (after the short parts before it), so every
+// byte is read once.
+class JoinedText {
+  public:
+    explicit JoinedText(char* start) : start_(start), out_(start), unscanned_(start) {}
+
+    void put(std::string_view part) {
+        bool fused = part.size() >= kFusedCopy && nul_ == nullptr;
+        if (fused) scan_to(out_);
+        if (fused && nul_ == nullptr) {
+            size_t at = text::copy_until_nul(out_, part.data(), part.size());
+            if (at < part.size()) nul_ = out_ + at;
+            unscanned_ = out_ + part.size();
+        } else {
+            text::copy_bytes(out_, part.data(), part.size());
+        }
+        out_ += part.size();
+    }
+
+    // Sets r's len and cap to the bytes before the first NUL.
+    QorString* finish(QorString* r) {
+        scan_to(out_);
+        int64_t n = (nul_ == nullptr ? out_ : nul_) - start_;
+        r->len = n;
+        r->cap = n;
+        return r;
+    }
+
+  private:
+    static constexpr size_t kFusedCopy = 256;
+
+    void scan_to(const char* end) {
+        if (nul_ != nullptr || end == unscanned_) return;
+        auto* p =
+            static_cast<const char*>(memchr(unscanned_, 0, static_cast<size_t>(end - unscanned_)));
+        if (p != nullptr) nul_ = p;
+        unscanned_ = end;
+    }
+
+    char* start_;
+    char* out_;
+    const char* unscanned_;
+    const char* nul_ = nullptr;
+};
+
 // Appends the bytes of part at out and returns the position after them.
 char* put(char* out, std::string_view part) {
     text::copy_bytes(out, part.data(), part.size());
@@ -364,10 +410,11 @@ extern "C" QOR_API QorString* qor_string_join(const QorVec* v, const QorString* 
         }
     }
     QorString* r = qor::make_string_uninit(total);
-    char* out = put(r->data, element(0));
+    JoinedText joined{r->data};
+    joined.put(element(0));
     for (int64_t i = 1; i < v->len; i++) {
-        out = put(out, separator);
-        out = put(out, element(i));
+        joined.put(separator);
+        joined.put(element(i));
     }
-    return assembled(r);
+    return joined.finish(r);
 }
