@@ -70,10 +70,18 @@ void* map_fresh(uint64_t bytes) {
     return reinterpret_cast<void*>(aligned);
 }
 
+// A fork while another thread holds the lock would leave the child's copy locked for good: the
+// lock is taken around fork and released on both sides.
+void lock_spares() { pthread_mutex_lock(&spares.lock); }
+void unlock_spares() { pthread_mutex_unlock(&spares.lock); }
+pthread_once_t fork_guard = PTHREAD_ONCE_INIT;
+void guard_fork() { pthread_atfork(lock_spares, unlock_spares, unlock_spares); }
+
 }  // namespace
 
 void* qor::big_alloc(uint64_t bytes, bool zeroed) {
     if (!is_big(bytes)) return zeroed ? calloc(1, bytes) : malloc(bytes);
+    pthread_once(&fork_guard, guard_fork);
     int c = size_class(bytes);
     pthread_mutex_lock(&spares.lock);
     void* p = nullptr;
