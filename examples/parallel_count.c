@@ -1,7 +1,8 @@
 /* Word frequencies counted on the thread pool, written as compiled qor code is: nothing but
  * runtime calls. The file is cut into chunks at line ends; every worker claims chunks one at a
  * time, splits them into lines and the lines into space-separated words with the vector
- * split, and counts into a map of its own, whose words live in the worker's own arena. The
+ * split in its own arena, and counts into a string map of its own, which copies each new word;
+ * the arena is rewound after every chunk, so the memory in use stays near the map's size. The
  * workers' maps are then merged and printed as "count word" lines in byte order, so the output
  * is the same for any number of workers.
  *
@@ -24,8 +25,11 @@ static int64_t claim_chunk(void) {
     return chunk;
 }
 
-static void count_chunk(QorStrHashMap* counts, int64_t chunk, const QorString* newline,
+/* The chunk's lines and words are scratch: the worker's map keeps its own copy of each new
+ * word, so the arena is rewound after every chunk and the same memory serves the next one. */
+static void count_chunk(QorStrMap* counts, int64_t chunk, const QorString* newline,
                         const QorString* space) {
+    qor_arena_save();
     QorString* part =
         qor_string_slice(g_text, qor_vec_get(g_bounds, chunk), qor_vec_get(g_bounds, chunk + 1));
     QorVec* lines = qor_string_split(part, newline);
@@ -33,16 +37,19 @@ static void count_chunk(QorStrHashMap* counts, int64_t chunk, const QorString* n
         QorVec* words = qor_string_split((QorString*)qor_vec_get(lines, i), space);
         for (int64_t j = 0; j < qor_vec_len(words); j++) {
             QorString* word = (QorString*)qor_vec_get(words, j);
-            if (qor_string_len(word) > 0) qor_str_hashmap_inc(counts, word, 1);
+            if (qor_string_len(word) == 0) continue;
+            int64_t seen = qor_strmap_get(counts, word);
+            qor_strmap_insert(counts, word, seen < 0 ? 1 : seen + 1);
         }
         qor_vec_free(words);
     }
     qor_vec_free(lines);
+    qor_arena_restore();
 }
 
 /* One per worker: counts claimed chunks until none is left, then hands its map over. */
 static void count_words(void) {
-    QorStrHashMap* counts = qor_str_hashmap_new();
+    QorStrMap* counts = qor_strmap_new();
     QorString* newline = qor_string_from_cstr("\n");
     QorString* space = qor_string_from_cstr(" ");
     for (int64_t chunk = claim_chunk(); chunk < CHUNKS; chunk = claim_chunk()) {
@@ -66,15 +73,17 @@ static QorVec* chunk_bounds(const QorString* text) {
     return qor_vec_push(bounds, len);
 }
 
-/* Adds every count of from into into: the key and value listings share the slot order. */
-static void merge_into(QorStrHashMap* into, QorStrHashMap* from) {
-    QorVec* words = str_hashmap_keys(from);
-    QorVec* counts = qor_str_hashmap_values(from);
+/* Adds every count of a worker's map into the total: the key and value listings share the
+ * bucket order, and the listed keys are new strings that outlive the worker's map. */
+static void merge_into(QorStrHashMap* into, QorStrMap* from) {
+    QorVec* words = qor_strmap_keys(from);
+    QorVec* counts = qor_strmap_values(from);
     for (int64_t i = 0; i < qor_vec_len(words); i++) {
         qor_str_hashmap_inc(into, (QorString*)qor_vec_get(words, i), qor_vec_get(counts, i));
     }
     qor_vec_free(words);
     qor_vec_free(counts);
+    qor_strmap_free(from);
 }
 
 int main(int argc, char** argv) {
@@ -94,9 +103,9 @@ int main(int argc, char** argv) {
     qor_thread_pool_join(pool);
 
     QorVec* maps = (QorVec*)qor_mutex_lock(g_maps);
-    QorStrHashMap* total = (QorStrHashMap*)qor_vec_get(maps, 0);
-    for (int64_t m = 1; m < qor_vec_len(maps); m++) {
-        merge_into(total, (QorStrHashMap*)qor_vec_get(maps, m));
+    QorStrHashMap* total = qor_str_hashmap_new();
+    for (int64_t m = 0; m < qor_vec_len(maps); m++) {
+        merge_into(total, (QorStrMap*)qor_vec_get(maps, m));
     }
     int64_t keys = qor_str_hashmap_sorted_keys(total);
     for (int64_t i = 0; i < qor_svec_len(keys); i++) {
@@ -105,6 +114,8 @@ int main(int argc, char** argv) {
         print_char(' ');
         qor_println_str(word);
     }
+    qor_str_hashmap_free(total);
+    qor_vec_free(maps);
     qor_arena_destroy();
     return 0;
 }
