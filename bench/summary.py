@@ -373,7 +373,7 @@ def main():
     # has not used yet is slow, and without a warm-up the benchmark that runs first in a program
     # pays it for the others, which then reuse the pages it freed.
     parser.add_argument("--warmup", default="0.05", help="Google Benchmark warm-up seconds")
-    parser.add_argument("--runs", type=int, default=3, help="runs of each program, best kept")
+    parser.add_argument("--runs", type=int, default=5, help="runs of each program, best kept")
     parser.add_argument("--skip-google", action="store_true")
     parser.add_argument("--skip-programs", action="store_true")
     parser.add_argument("--skip-drivers", action="store_true")
