@@ -185,6 +185,13 @@ TEST(StrMapLarge, FreedMemoryServesTheNextMapClean) {
     expect_holds(c, "c", "b");
     qor_strmap_free(b);
     qor_strmap_free(c);
+
+    // A large map still reachable at exit, whose long keys' nodes only its mapped bucket array
+    // points to: a leak checker (the sanitizer build checks at exit) must not report them.
+    static QorStrMap* kept = qor_strmap_new();
+    std::string long_key(300, 'k');
+    for (int i = 0; i < 20000; i++) qor_strmap_insert(kept, str(std::to_string(i) + long_key), i);
+    EXPECT_EQ(qor_strmap_size(kept), 20000);
 }
 
 // Within a bucket the newest entry comes first; growth walks each old chain from its head and

@@ -49,6 +49,20 @@ struct Spares {
 };
 Spares spares;
 
+// A leak checker (LeakSanitizer, when the host runs under one) looks for pointers only in the
+// heap, stacks and globals; a mapped table is named to it, so that what only the table points
+// to is not taken for a leak. Blocks kept for reuse are unnamed, so stale pointers in them
+// hide nothing.
+extern "C" __attribute__((weak)) void __lsan_register_root_region(const void* p, size_t n);
+extern "C" __attribute__((weak)) void __lsan_unregister_root_region(const void* p, size_t n);
+
+void name_to_leak_checker(const void* p, uint64_t bytes, bool in_use) {
+    if (in_use && __lsan_register_root_region != nullptr) __lsan_register_root_region(p, bytes);
+    if (!in_use && __lsan_unregister_root_region != nullptr) {
+        __lsan_unregister_root_region(p, bytes);
+    }
+}
+
 bool is_big(uint64_t bytes) { return bytes >= qor::kBigBlock && (bytes & (bytes - 1)) == 0; }
 
 int size_class(uint64_t bytes) { return __builtin_ctzll(bytes) - 17; }
@@ -90,8 +104,11 @@ void* qor::big_alloc(uint64_t bytes, bool zeroed) {
         spares.kept_bytes -= bytes;
     }
     pthread_mutex_unlock(&spares.lock);
-    if (p == nullptr) return map_fresh(bytes);
-    if (zeroed) memset(p, 0, bytes);
+    if (p == nullptr)
+        p = map_fresh(bytes);
+    else if (zeroed)
+        memset(p, 0, bytes);
+    if (p != nullptr) name_to_leak_checker(p, bytes, true);
     return p;
 }
 
@@ -101,6 +118,7 @@ void qor::big_free(void* p, uint64_t bytes) {
         free(p);
         return;
     }
+    name_to_leak_checker(p, bytes, false);
     int c = size_class(bytes);
     pthread_mutex_lock(&spares.lock);
     bool kept = spares.count[c] < kSparePerSize && spares.kept_bytes + bytes <= kSpareBudget;
