@@ -105,6 +105,28 @@ TEST(NbSocket, ConnectCompletesInALaterStepThenReadsWhatThePeerSent) {
     qor_async_socket_close(listener);
 }
 
+// A close while the connect is pending takes its registration along (the loop would otherwise
+// call back into the freed socket), and the wait record too (the leak checker sees it).
+TEST(NbSocket, ClosingAPendingConnectLeavesNoRegistration) {
+    Watchdog watchdog;
+    QorSocket* listener = qor_async_socket_listen(0);
+    ASSERT_NE(listener, nullptr);
+    int pending = 0;
+    for (int i = 0; i < 200; i++) {
+        QorSocket* s = qor_nb_socket_connect("127.0.0.1", qor_async_socket_port(listener));
+        ASSERT_NE(s, nullptr);
+        int fd = static_cast<int>(s->fd);
+        pending += s->open == 0;
+        qor_async_socket_close(s);
+        EXPECT_FALSE(has_registration(fd)) << "connect " << i;
+        QorSocket* server = qor_async_socket_accept(listener);
+        qor_async_socket_close(server);
+    }
+    EXPECT_GT(pending, 0);
+    EXPECT_EQ(qor_event_loop_run_once(qor_get_event_loop(), 0), 0);
+    qor_async_socket_close(listener);
+}
+
 TEST(NbSocket, ConnectToAClosedPortEndsFailed) {
     Watchdog watchdog;
     QorSocket* s = qor_nb_socket_connect("127.0.0.1", closed_port());

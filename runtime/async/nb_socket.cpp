@@ -1,8 +1,8 @@
 // Event-driven TCP client sockets: a non-blocking connect completed by the default event loop,
 // and a read that steps that loop until its data arrives, so that other registered work goes
 // on meanwhile. The socket is the ordinary socket record, closed with qor_async_socket_close.
-// Invariants: a wait record is freed exactly once, the connect record by its callback and the
-// read record by the read (or, when a callback fails into a foreign-call frame while the read
+// Invariants: a wait record is freed exactly once, the connect record by its callback (or by
+// the socket's close while the connect is pending) and the read record by the read (or, when a callback fails into a foreign-call frame while the read
 // waits, by the read's cleanup hook); a socket's descriptor is registered on the default loop
 // only while its connection is pending or a read on it is waiting.
 #include <errno.h>
@@ -128,6 +128,23 @@ bool step_until_done(QorEventLoop* loop, const ReadWait* wait) {
 }
 
 }  // namespace
+
+// A socket closed while its connect is still pending has a registration on the default loop
+// whose record points at it: both go now, so the loop never calls back into a freed socket and
+// the wait record is not lost. A pending socket is one not yet open with a live descriptor.
+void net::forget_pending_connect(const QorSocket* s) {
+    QorEventLoop* loop = g_event_loop;
+    if (loop == nullptr || s->open || s->fd < 0) return;
+    for (int32_t i = 0; i < loop->slot_count; i++) {
+        const QorEventSlot& slot = loop->slots[i];
+        if (!slot.active || slot.fd != s->fd) continue;
+        auto* wait = static_cast<ConnectWait*>(slot.user_data);
+        if (slot.callback != on_connect_ready || wait->socket != s) return;
+        qor_event_loop_unregister(loop, s->fd);
+        free(wait);
+        return;
+    }
+}
 
 // Returns at once; the connection completes while something steps the default loop
 // (an executor run, a block-on, a waiting qor_nb_socket_read, or a direct run_once).

@@ -28,6 +28,7 @@ QorSocket* net::new_socket_record(int type) {
 
 void net::free_socket_record(QorSocket* s) {
     if (s == nullptr) return;
+    forget_pending_connect(s);
     if (s->fd >= 0) close(s->fd);
     s->fd = -1;
     free(s->host);

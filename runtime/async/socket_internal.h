@@ -19,8 +19,13 @@ constexpr int32_t kRecvBuffer = 4096;
 // SOCK_DGRAM), or null when either cannot be made (nothing is left behind).
 QOR_INTERNAL QorSocket* new_socket_record(int type);
 
-// Closes fd if it is open, frees the host copy and the record. Null does nothing.
+// Drops a pending connect's registration, closes fd if it is open, frees the host copy and the
+// record. Null does nothing.
 QOR_INTERNAL void free_socket_record(QorSocket* s);
+
+// Unregisters the pending connect of s from the default loop and frees its wait record; nothing
+// when s has none. Called by free_socket_record before the descriptor closes.
+QOR_INTERNAL void forget_pending_connect(const QorSocket* s);
 
 // Fills out with host (dotted IPv4 first, else the first IPv4 result of name resolution for
 // socktype) and the low 16 bits of port. False when the host cannot be resolved.
