@@ -67,6 +67,13 @@ bool is_big(uint64_t bytes) { return bytes >= qor::kBigBlock && (bytes & (bytes 
 
 int size_class(uint64_t bytes) { return __builtin_ctzll(bytes) - 17; }
 
+// Asks for huge pages over a dense block of 2 MiB and more. With the kernel's usual
+// defrag=madvise a fault there may compact memory first; a dense block is filled at once, so
+// that cost comes once per 2 MiB that is written anyway, and kept blocks never pay it again.
+void hint_huge_pages(void* p, uint64_t bytes, qor::Touch touch) {
+    if (touch == qor::Touch::kDense && bytes >= kHugePage) madvise(p, bytes, MADV_HUGEPAGE);
+}
+
 // A fresh mapping of bytes, aligned to 2 MiB from that size up (the extra head and tail
 // are unmapped again).
 void* map_fresh(uint64_t bytes) {
@@ -80,7 +87,6 @@ void* map_fresh(uint64_t bytes) {
     if (aligned > start) munmap(p, aligned - start);
     if (start + align > aligned)
         munmap(reinterpret_cast<void*>(aligned + bytes), start + align - aligned);
-    madvise(reinterpret_cast<void*>(aligned), bytes, MADV_HUGEPAGE);
     return reinterpret_cast<void*>(aligned);
 }
 
@@ -93,7 +99,9 @@ void guard_fork() { pthread_atfork(lock_spares, unlock_spares, unlock_spares); }
 
 }  // namespace
 
-void* qor::big_alloc(uint64_t bytes, bool zeroed) {
+// A kept block goes to the next request of its size whatever its first use was; a dense
+// request gives it the hint again, so pages it never had fault in huge.
+void* qor::big_alloc(uint64_t bytes, bool zeroed, Touch touch) {
     if (!is_big(bytes)) return zeroed ? calloc(1, bytes) : malloc(bytes);
     pthread_once(&fork_guard, guard_fork);
     int c = size_class(bytes);
@@ -104,11 +112,12 @@ void* qor::big_alloc(uint64_t bytes, bool zeroed) {
         spares.kept_bytes -= bytes;
     }
     pthread_mutex_unlock(&spares.lock);
-    if (p == nullptr)
-        p = map_fresh(bytes);
-    else if (zeroed)
-        memset(p, 0, bytes);
-    if (p != nullptr) name_to_leak_checker(p, bytes, true);
+    bool fresh = p == nullptr;
+    if (fresh) p = map_fresh(bytes);
+    if (p == nullptr) return nullptr;
+    hint_huge_pages(p, bytes, touch);
+    if (zeroed && !fresh) memset(p, 0, bytes);
+    name_to_leak_checker(p, bytes, true);
     return p;
 }
 

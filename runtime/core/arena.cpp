@@ -2,9 +2,11 @@
 // Invariants: the list runs from g_arena_head through next to g_arena_current (whose next is
 // null); used <= size and used is a multiple of 8; g_arena_total_allocated is the sum of the
 // sizes of the listed blocks. Only g_arena_enabled is shared between threads.
+// A thread that ends with every block empty (it reset or rewound to nothing) gives its blocks
+// back then; one that ends with values in its arena keeps them for whoever reads them later.
+#include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <sys/mman.h>
 
 #include <cstddef>
 
@@ -37,7 +39,6 @@ namespace {
 
 constexpr uint64_t kBlockSize = 8388608;
 constexpr uint64_t kOversizeSlack = 64;
-constexpr uint64_t kHugePage = 2097152;
 constexpr uint64_t kDefaultLimit = 4294967296ULL;
 
 }  // namespace
@@ -71,23 +72,59 @@ namespace {
     qor::fatal_exit();
 }
 
+// Standard blocks are big blocks: mapped directly and kept for the next block when freed, so a
+// thread that ends or resets hands its touched pages to the next one. Only the pages a thread
+// writes cost memory; a thread that makes a few strings costs a few pages.
+void* block_buffer(uint64_t size) {
+    return size == kBlockSize ? qor::big_alloc(size, false, qor::Touch::kSparse) : malloc(size);
+}
+
+void free_block_buffer(QorArenaBlock* b) {
+    if (b->size == kBlockSize) {
+        qor::big_free(b->data, kBlockSize);
+    } else {
+        free(b->data);
+    }
+}
+
 void free_chain(QorArenaBlock* b) {
     while (b != nullptr) {
         QorArenaBlock* next = b->next;
-        free(b->data);
+        free_block_buffer(b);
         free(b);
         b = next;
     }
 }
 
-// A standard block's buffer starts on a huge-page boundary and asks for huge pages: the arena
-// fills its blocks front to back, so a few 2 MiB faults replace thousands of 4 KiB ones.
-// Freed with free like any malloc buffer.
-void* block_buffer(uint64_t size) {
-    if (size != kBlockSize) return malloc(size);
-    void* buffer = aligned_alloc(kHugePage, size);
-    if (buffer != nullptr) madvise(buffer, size, MADV_HUGEPAGE);
-    return buffer;
+void forget_all_blocks() {
+    free_chain(g_arena_head);
+    g_arena_head = nullptr;
+    g_arena_current = nullptr;
+    g_arena_total_allocated = 0;
+    g_arena_save_block = nullptr;
+}
+
+// Thread-exit destructor of a thread that made arena blocks: they go back when nothing in them
+// can be live, that is when every block is empty.
+void release_if_empty(void*) {
+    for (const QorArenaBlock* b = g_arena_head; b != nullptr; b = b->next) {
+        if (b->used != 0) return;
+    }
+    forget_all_blocks();
+}
+
+pthread_key_t g_thread_exit_key;
+pthread_once_t g_thread_exit_once = PTHREAD_ONCE_INIT;
+bool g_thread_exit_ready = false;
+
+void make_thread_exit_key() {
+    g_thread_exit_ready = pthread_key_create(&g_thread_exit_key, release_if_empty) == 0;
+}
+
+// Arms the calling thread's exit destructor; the value only needs to be non-null.
+void watch_thread_exit() {
+    pthread_once(&g_thread_exit_once, make_thread_exit_key);
+    if (g_thread_exit_ready) pthread_setspecific(g_thread_exit_key, &g_arena_head);
 }
 
 // The slow path: a new block at the tail of the list. n is already rounded.
@@ -116,6 +153,7 @@ __attribute__((noinline)) void* alloc_new_block(uint64_t n) {
         g_arena_current->next = block;
     } else {
         g_arena_head = block;
+        watch_thread_exit();
     }
     g_arena_current = block;
     return block->data;
@@ -180,11 +218,7 @@ extern "C" QOR_API int64_t qor_arena_usage(void) {
 
 // Releases every block, forgets the save point and switches the arena off process-wide.
 extern "C" QOR_API int64_t qor_arena_destroy(void) {
-    free_chain(g_arena_head);
-    g_arena_head = nullptr;
-    g_arena_current = nullptr;
-    g_arena_total_allocated = 0;
-    g_arena_save_block = nullptr;
+    forget_all_blocks();
     __atomic_store_n(&g_arena_enabled, 0, __ATOMIC_RELAXED);
     return 0;
 }

@@ -63,13 +63,19 @@ QOR_INTERNAL QOR_NORETURN void out_of_memory(uint64_t n);
 QOR_INTERNAL void* xmalloc(uint64_t n);
 QOR_INTERNAL void* xrealloc(void* p, uint64_t n);
 
+// How a big block will be written. The one huge-page policy of the runtime: only a block that
+// is about to be filled (a table being built, a large read) asks for huge pages; a block that
+// may be barely touched (a thread's arena) never does, so it costs only the pages written.
+enum class Touch { kDense, kSparse };
+
 // Large power-of-two blocks (kBigBlock bytes and up) for tables that are filled and freed in
-// turn. They are mapped directly, 2 MiB-aligned with a huge-page hint from 2 MiB up, and a freed
-// block is kept (up to a bound) for the next request of its size by any thread, so the pages
-// stay touched. Returns null when the system refuses; zeroed asks for zero bytes. Any other size
-// is passed to malloc/calloc and free, so callers may route every size through these two.
+// turn. They are mapped directly, 2 MiB-aligned from 2 MiB up (with the huge-page hint when
+// dense), and a freed block is kept (up to a bound) for the next request of its size by any
+// thread, so the pages stay touched. Returns null when the system refuses; zeroed asks for zero
+// bytes. Any other size is passed to malloc/calloc and free, so callers may route every size
+// through these two.
 constexpr uint64_t kBigBlock = uint64_t{1} << 17;
-QOR_INTERNAL void* big_alloc(uint64_t bytes, bool zeroed);
+QOR_INTERNAL void* big_alloc(uint64_t bytes, bool zeroed, Touch touch = Touch::kDense);
 QOR_INTERNAL void big_free(void* p, uint64_t bytes);
 
 // The byte size of count elements of size bytes plus header bytes, or UINT64_MAX when it does

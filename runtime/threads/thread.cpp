@@ -4,8 +4,8 @@
 // cell's count changes only by sequentially consistent read-modify-write; the decrement that
 // takes it from 1 to 0 frees the cell.
 // A spawned thread starts with zeroed runtime thread-locals (empty arena, no foreign-call
-// frame, unseeded random state, no arguments); its arena is never released, so text it made
-// stays readable after the join.
+// frame, unseeded random state, no arguments); an arena it ends with values in is kept, so text
+// it made stays readable after the join (an emptied one goes back when the thread ends).
 #include <stdlib.h>
 
 #include <atomic>
