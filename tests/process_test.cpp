@@ -6,6 +6,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 
@@ -94,6 +96,31 @@ TEST_F(Process, CaptureSurvivesSignalsWhileWaiting) {
     interrupter.join();
     EXPECT_EQ(out->len, 4099);
     EXPECT_TRUE(text_of(out) == std::string(4095, 'x') + "tail");
+}
+
+// A shell started by another thread while a capture runs inherits nothing more than one
+// started alone: the capture's pipe is close-on-exec.
+TEST_F(Process, CapturePipeIsNotInherited) {
+    char tmpl[] = "/tmp/qor_process_fds_XXXXXX";
+    int out = mkstemp(tmpl);
+    ASSERT_GE(out, 0);
+    close(out);
+    QorString* list = rec(std::string("ls -l /proc/$$/fd | grep -c pipe: > ") + tmpl);
+    auto pipes_of_a_shell = [&] {
+        EXPECT_EQ(qor_system(list), 0);
+        std::ifstream in(tmpl);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    std::string alone = pipes_of_a_shell(), meanwhile;
+    std::thread other([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        meanwhile = pipes_of_a_shell();
+    });
+    QorString* waited = qor_system_capture(rec("sleep 0.3; echo done"));
+    other.join();
+    remove(tmpl);
+    EXPECT_TEXT(waited, "done\n");
+    EXPECT_EQ(meanwhile, alone);
 }
 
 TEST_F(Process, ExecOutputJoinsArgumentsAndStandardError) {

@@ -2,7 +2,8 @@
 // environment variable, the working directory. Nothing is kept between calls. Captured output
 // is taken byte for byte, NULs and final line feed included, whatever the command's status.
 // system and pclose wait for the shell with the C library's own loop, which a signal does not
-// cut short.
+// cut short. The capture pipe is close-on-exec like every descriptor the runtime makes, so a
+// command that another thread starts meanwhile does not inherit it.
 #include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -23,7 +24,7 @@ constexpr size_t kCwdBuffer = 4096;
 // and cap is that buffer's size (4096, 8192, ...). When the buffer cannot grow the process
 // stops out of memory: a capture never hands back silently shortened output.
 QorString* capture(const char* command) {
-    FILE* pipe = popen(command, "r");
+    FILE* pipe = popen(command, "re");
     if (pipe == nullptr) return qor::fresh_empty_string();
     // Nothing else reads this stream, so its descriptor is drained directly.
     qor::DrainedBytes out = qor::drain_fd(fileno(pipe), kCaptureFirstBuffer);
