@@ -98,6 +98,23 @@ TEST_F(Files, ReadKeepsEveryByteIncludingNuls) {
     EXPECT_EQ(read_whole(at("bin"), read_file), std::string("ab\0cd", 5));
 }
 
+// With the arena on, the text is an arena value like any other, so resetting the arena
+// releases it; a stream of unknown size is copied there too.
+TEST_F(Files, ReadWithTheArenaOnTakesItsBufferFromTheArena) {
+    std::string big(9 << 20, 'r');  // larger than an arena block, so it gets a block of its own
+    big[5] = '\0';
+    put(at("big"), big);
+    int64_t before = qor_arena_usage();
+    QorString* s = qor_read_file(path("big"));
+    EXPECT_GE(qor_arena_usage() - before, 9 << 20);
+    EXPECT_TEXT(s, big);
+    QorString* status = read_file(rec("/proc/self/status"));
+    EXPECT_TEXT(status, text_of(status));
+    EXPECT_NE(text_of(status).find("VmRSS:"), std::string::npos);
+    qor_arena_reset();
+    EXPECT_LT(qor_arena_usage(), 9 << 20);
+}
+
 TEST_F(Files, ReadMissingGivesFreshEmpty) {
     EXPECT_FRESH_EMPTY(qor_read_file(nullptr));
     EXPECT_FRESH_EMPTY(qor_read_file(&kNullData));

@@ -20,6 +20,17 @@ ssize_t qor::read_retry(int fd, void* buffer, size_t n) {
     }
 }
 
+ssize_t qor::read_full(int fd, void* buffer, size_t n) {
+    size_t got = 0;
+    while (got < n) {
+        ssize_t r = read_retry(fd, static_cast<char*>(buffer) + got, n - got);
+        if (r < 0) return -1;
+        if (r == 0) break;
+        got += static_cast<size_t>(r);
+    }
+    return static_cast<ssize_t>(got);
+}
+
 bool qor::write_all(int fd, const void* buffer, size_t n) {
     const char* p = static_cast<const char*>(buffer);
     while (n > 0) {

@@ -20,6 +20,10 @@ QOR_INTERNAL int open_path(const char* path, int flags, mode_t mode);
 // read(2) retried while a signal interrupts it: bytes read, 0 at end of input, -1 on error.
 QOR_INTERNAL ssize_t read_retry(int fd, void* buffer, size_t n);
 
+// Reads until n bytes are in or input ends, retrying after signals: the number of bytes read
+// (less than n only at end of input), or -1 when a read failed.
+QOR_INTERNAL ssize_t read_full(int fd, void* buffer, size_t n);
+
 // Writes all n bytes, continuing partial writes and retrying after signals; false at the
 // first real error.
 QOR_INTERNAL bool write_all(int fd, const void* buffer, size_t n);

@@ -1,8 +1,10 @@
 // Files and directories: whole-file reading, writing and appending, size and existence queries,
 // deletion, and directory creation, listing and removal. Each call opens and closes its own
 // handles; no handle and no temporary buffer outlives the call, except the reader's buffer,
-// which becomes the result. Paths end at their first NUL; only qor_mkdir reads a path's len.
-// Files are opened through open_path only, so no child process inherits one.
+// which becomes the result: an arena value like every runtime string while the arena is on,
+// the heap buffer that collected the bytes while it is off. Paths end at their first NUL; only
+// qor_mkdir reads a path's len. Files are opened through open_path only, so no child process
+// inherits one.
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -49,6 +51,49 @@ int64_t write_whole(const char* path, int flags, const char* text, size_t n) {
     return finish_write(fd, qor::write_all(fd, text, n));
 }
 
+// The file's bytes in the arena. A regular file is read straight into an arena buffer one byte
+// larger than its reported size, so a short read proves the end without a copy. Only when more
+// follows, or the size is unknown (pipes, /proc files), is the rest drained on the heap and the
+// whole text copied into the arena. The fresh empty string after a read error.
+QorString* read_into_arena(int fd) {
+    auto expected = static_cast<size_t>(reported_size(fd));
+    QorString* head = nullptr;
+    size_t got = 0;
+    if (expected > 0) {
+        head = qor::make_string_uninit(static_cast<int64_t>(expected + 1));
+        ssize_t r = qor::read_full(fd, head->data, expected + 1);
+        if (r < 0) return qor::fresh_empty_string();
+        got = static_cast<size_t>(r);
+        head->data[got] = '\0';
+        head->len = head->cap = static_cast<int64_t>(got);
+        if (got <= expected) return head;
+    }
+    qor::DrainedBytes rest = qor::drain_fd(fd, kUnknownSizeFirstBuffer);
+    if (rest.data == nullptr || !rest.complete) {
+        free(rest.data);
+        return qor::fresh_empty_string();
+    }
+    QorString* whole = qor::make_string_uninit(static_cast<int64_t>(got + rest.len));
+    if (got > 0) memcpy(whole->data, head->data, got);
+    memcpy(whole->data + got, rest.data, rest.len);
+    free(rest.data);
+    return whole;
+}
+
+// The file's bytes in the heap buffer that collected them, sized from the reported size.
+QorString* read_onto_heap(int fd) {
+    int64_t size = reported_size(fd);
+    size_t first = size > 0 ? static_cast<size_t>(size) + 1 : kUnknownSizeFirstBuffer;
+    qor::DrainedBytes bytes = qor::drain_fd(fd, first);
+    if (bytes.data == nullptr) return qor::fresh_empty_string();
+    if (!bytes.complete) {
+        free(bytes.data);
+        return qor::fresh_empty_string();
+    }
+    auto n = static_cast<int64_t>(bytes.len);
+    return qor::make_record(bytes.data, n, n);
+}
+
 bool can_write(const QorString* path, const QorString* data) {
     return !is_missing(path) && !is_missing(data) && data->len >= 0;
 }
@@ -68,21 +113,15 @@ bool is_dot_or_dotdot(const char* name) {
 // a file whose size is wrong (/proc files, pipes) still reads to its end. A read error or a
 // file that cannot be held whole gives the fresh empty string, never a silently shortened text.
 // A FIFO is read like any pipe: the open waits for its writer and the text ends when it closes.
+// With the arena on the text is released with the arena; with it off, by qor_string_free.
 extern "C" QOR_API QorString* qor_read_file(const QorString* path) {
     if (is_missing(path)) return qor::fresh_empty_string();
     int fd = qor::open_path(path->data, O_RDONLY, 0);
     if (fd < 0) return qor::fresh_empty_string();
-    int64_t size = reported_size(fd);
-    size_t first = size > 0 ? static_cast<size_t>(size) + 1 : kUnknownSizeFirstBuffer;
-    qor::DrainedBytes bytes = qor::drain_fd(fd, first);
+    bool arena = __atomic_load_n(&g_arena_enabled, __ATOMIC_RELAXED) != 0;
+    QorString* s = arena ? read_into_arena(fd) : read_onto_heap(fd);
     qor::close_fd(fd);
-    if (bytes.data == nullptr) return qor::fresh_empty_string();
-    if (!bytes.complete) {
-        free(bytes.data);
-        return qor::fresh_empty_string();
-    }
-    auto n = static_cast<int64_t>(bytes.len);
-    return qor::make_record(bytes.data, n, n);
+    return s;
 }
 
 // A missing path or data, or a negative len, is refused before the file is opened.
