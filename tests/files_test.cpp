@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -210,6 +211,48 @@ TEST_F(Files, WritersReportBytesThatNeverReachedTheFile) {
     EXPECT_EQ(qor_write_file_newlines(rec("/dev/full"), rec("a\x1f")), -1);
     EXPECT_EQ(qor_append_file("/dev/full", "data"), -1);
     EXPECT_EQ(qor_write_file(rec("/dev/full"), rec(std::string(100000, 'f'))), -1);
+}
+
+// A writer to a FIFO whose reader leaves gets -1 and raises no SIGPIPE; a SIGPIPE that was
+// already pending stays pending.
+TEST_F(Files, WritersToAPipeWithoutReaderFailQuietly) {
+    Watchdog watchdog;
+    static std::atomic<int> raised{0};
+    struct sigaction counting {
+    }, saved{};
+    counting.sa_handler = [](int) { raised++; };
+    sigaction(SIGPIPE, &counting, &saved);
+    ASSERT_EQ(mkfifo(at("fifo").c_str(), 0600), 0);
+    std::string big(1 << 20, 'w');
+    QorString* data = rec(big);
+    auto read_a_little = [&] {
+        int fd = open(at("fifo").c_str(), O_RDONLY);
+        char some[16];
+        EXPECT_EQ(read(fd, some, sizeof some), 16);
+        close(fd);
+    };
+    for (int writer = 0; writer < 4; writer++) {
+        sigset_t pipe_only, old_mask, pending;
+        sigemptyset(&pipe_only);
+        sigaddset(&pipe_only, SIGPIPE);
+        if (writer == 3) {  // again, with a SIGPIPE of the caller's own held back
+            pthread_sigmask(SIG_BLOCK, &pipe_only, &old_mask);
+            pthread_kill(pthread_self(), SIGPIPE);
+        }
+        std::thread reader(read_a_little);
+        int64_t result = writer == 0   ? qor_write_file(path("fifo"), data)
+                         : writer == 1 ? qor_write_file_newlines(path("fifo"), data)
+                                       : qor_append_file(at("fifo").c_str(), big.c_str());
+        reader.join();
+        EXPECT_EQ(result, -1) << writer;
+        if (writer == 3) {
+            sigpending(&pending);
+            EXPECT_TRUE(sigismember(&pending, SIGPIPE));
+            pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);  // delivers it
+        }
+    }
+    EXPECT_EQ(raised, 1);
+    sigaction(SIGPIPE, &saved, nullptr);
 }
 
 TEST_F(Files, AppendCreatesThenExtends) {

@@ -4,6 +4,8 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <time.h>
 #include <unistd.h>
 
 int qor::open_path(const char* path, int flags, mode_t mode) {
@@ -44,3 +46,40 @@ bool qor::write_all(int fd, const void* buffer, size_t n) {
 }
 
 bool qor::close_fd(int fd) { return close(fd) == 0 || errno == EINTR; }
+
+namespace {
+
+bool sigpipe_pending() {
+    sigset_t pending;
+    return sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+}
+
+}  // namespace
+
+qor::QuietPipeWrites::QuietPipeWrites() {
+    sigset_t pipe_only;
+    sigemptyset(&pipe_only);
+    sigaddset(&pipe_only, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe_only, &saved_mask_);
+    pending_before_ = sigpipe_pending();
+}
+
+// The SIGPIPE a broken write raised is directed at this thread, where it is blocked, so it
+// waits here to be taken; a zero timeout never waits when there is none.
+qor::QuietPipeWrites::~QuietPipeWrites() {
+    if (broke_pipe_ && !pending_before_) {
+        sigset_t pipe_only;
+        sigemptyset(&pipe_only);
+        sigaddset(&pipe_only, SIGPIPE);
+        const timespec no_wait{0, 0};
+        while (sigtimedwait(&pipe_only, nullptr, &no_wait) < 0 && errno == EINTR) {
+        }
+    }
+    pthread_sigmask(SIG_SETMASK, &saved_mask_, nullptr);
+}
+
+bool qor::QuietPipeWrites::write_all(int fd, const void* buffer, size_t n) {
+    if (qor::write_all(fd, buffer, n)) return true;
+    if (errno == EPIPE) broke_pipe_ = true;
+    return false;
+}

@@ -6,6 +6,7 @@
 #ifndef QOR_SYSTEM_DESCRIPTORS_H
 #define QOR_SYSTEM_DESCRIPTORS_H
 
+#include <signal.h>
 #include <stddef.h>
 #include <sys/types.h>
 
@@ -31,6 +32,26 @@ QOR_INTERNAL bool write_all(int fd, const void* buffer, size_t n);
 // Closes fd; false when the close reports an error. A close interrupted by a signal has still
 // released the descriptor on this platform, so it counts as done and is never repeated.
 QOR_INTERNAL bool close_fd(int fd);
+
+// Writes that may meet a pipe whose reader has left fail with EPIPE instead of raising
+// SIGPIPE. While one of these lives, SIGPIPE is blocked in the calling thread; a SIGPIPE that
+// its writes raised is taken back before the old mask returns, one that was pending already
+// stays pending. The process's own SIGPIPE disposition is never touched.
+class QuietPipeWrites {
+  public:
+    QuietPipeWrites();
+    ~QuietPipeWrites();
+    QuietPipeWrites(const QuietPipeWrites&) = delete;
+    QuietPipeWrites& operator=(const QuietPipeWrites&) = delete;
+
+    // write_all, noting a write that met a closed pipe.
+    bool write_all(int fd, const void* buffer, size_t n);
+
+  private:
+    sigset_t saved_mask_;
+    bool pending_before_ = false;
+    bool broke_pipe_ = false;
+};
 
 }  // namespace qor
 

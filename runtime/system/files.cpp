@@ -4,7 +4,8 @@
 // which becomes the result: an arena value like every runtime string while the arena is on,
 // the heap buffer that collected the bytes while it is off. Paths end at their first NUL; only
 // qor_mkdir reads a path's len. Files are opened through open_path only, so no child process
-// inherits one.
+// inherits one, and written with SIGPIPE held back, so a FIFO whose reader has left makes a
+// writer fail instead of ending the process.
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -48,7 +49,8 @@ int64_t finish_write(int fd, bool written) {
 int64_t write_whole(const char* path, int flags, const char* text, size_t n) {
     int fd = qor::open_path(path, flags, kFileMode);
     if (fd < 0) return -1;
-    return finish_write(fd, qor::write_all(fd, text, n));
+    qor::QuietPipeWrites quiet;
+    return finish_write(fd, quiet.write_all(fd, text, n));
 }
 
 // The file's bytes in the arena. A regular file is read straight into an arena buffer one byte
@@ -135,6 +137,7 @@ extern "C" QOR_API int64_t qor_write_file_newlines(const QorString* path, const 
     if (!can_write(path, data)) return -1;
     int fd = qor::open_path(path->data, kWriteFlags, kFileMode);
     if (fd < 0) return -1;
+    qor::QuietPipeWrites quiet;
     char chunk[kTranslateChunk];
     bool written = true;
     for (int64_t done = 0; done < data->len && written;) {
@@ -144,7 +147,7 @@ extern "C" QOR_API int64_t qor_write_file_newlines(const QorString* path, const 
             char c = data->data[done + static_cast<int64_t>(i)];
             chunk[i] = c == '\x1f' ? '\n' : c;
         }
-        written = qor::write_all(fd, chunk, n);
+        written = quiet.write_all(fd, chunk, n);
         done += static_cast<int64_t>(n);
     }
     return finish_write(fd, written);
