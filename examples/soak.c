@@ -283,7 +283,7 @@ static void soak_split_words(int64_t first, int64_t count) {
 
 /* ---- e. Reading a file with the arena on, rewinding the arena ---------------------------- */
 
-static char g_dir[64];
+static char g_dir[256];
 static QorString* g_path;
 static int64_t g_file_len;
 
@@ -294,7 +294,7 @@ static void file_setup(void) {
         g_dir[0] = '\0';
         return;
     }
-    char path[96];
+    char path[sizeof g_dir + 16];
     snprintf(path, sizeof path, "%s/page.txt", g_dir);
     g_path = qor_string_from_cstr(path);
     QorString* line =
