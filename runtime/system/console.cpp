@@ -1,14 +1,33 @@
-// Console output and input through the process's buffered standard streams. The prefixed
-// string printers go by the record's len; the plain ones ignore len and stop at the first NUL.
-// Only qor_write_stdout flushes after writing; only the line and byte readers flush before.
-// A signal that interrupts a read is never taken for end of input: every reader reads on.
+// Console output and input through the process's standard streams. The prefixed string
+// printers go by the record's len; the plain ones ignore len and stop at the first NUL. Only
+// qor_write_stdout flushes after writing; only the line and byte readers flush before.
 // The string builder's printer lives here too, beside the other printers.
+//
+// Output keeps stdio's buffer, which a host's printf shares, but stdio never writes it for a
+// writer here: glibc drops the rest of its buffer when a write fails with EINTR. Under the
+// stream's lock a writer either copies its bytes into a fully buffered stream's buffer where
+// they fit (no write can happen), or writes the pending bytes and its own with one loop that
+// continues partial and interrupted writes, then marks the buffer empty exactly as stdio's own
+// flush does. Invariants a change must keep:
+//   - bytes leave in call order: what the buffer holds always goes before the new bytes;
+//   - stdio is handed back its buffer only in states its own code makes (writing mode, with
+//     its pointers as after a flush or a copy), so a host's printf and the exit flush go on;
+//   - a fully buffered stream (stdout on a file or a pipe) keeps buffering: it writes only
+//     when the next call's bytes do not fit, for qor_write_stdout and for the readers'
+//     flushes; a line-buffered stream writes when a line ends, an unbuffered one (stderr) at
+//     every call.
+// stdout and stderr are taken to be byte streams that are written, never read.
+//
+// Input never takes a signal for end of input: every read that a signal cuts short is tried
+// again.
 #include <stdio.h>
 #include <stdio_ext.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/uio.h>
 
 #include "core/internal.h"
+#include "system/descriptors.h"
 #include "system/read_stream.h"
 #include "text/number_format.h"
 
@@ -16,20 +35,139 @@ using qor::is_missing;
 
 namespace {
 
-// Writes n bytes and, when line is set, a line feed to stdout as one locked call, which is
-// what printf would have written; the result is printf's: the byte count, or -1 on an error.
-int64_t write_out(const char* bytes, size_t n, bool line) {
-    bool locked = qor::lock_stream(stdout);
-    size_t written = fwrite_unlocked(bytes, 1, n, stdout);
-    bool ok = written == n && (!line || putc_unlocked('\n', stdout) != EOF);
-    qor::unlock_stream(stdout, locked);
+// Flag bits of glibc's FILE that stdio.h does not name; part of its binary interface.
+constexpr int kUnbuffered = 0x0002;
+constexpr int kLineBuffered = 0x0200;
+constexpr int kWriting = 0x0800;  // _IO_CURRENTLY_PUTTING
+
+// "%.9f" of the largest double: 309 digits, a point, nine decimals, a sign.
+constexpr size_t kFixedMax = 400;
+
+size_t room(const FILE* f) {
+    return f->_IO_write_end > f->_IO_write_ptr
+               ? static_cast<size_t>(f->_IO_write_end - f->_IO_write_ptr)
+               : 0;
+}
+
+size_t pending(const FILE* f) {
+    return f->_IO_write_ptr > f->_IO_write_base
+               ? static_cast<size_t>(f->_IO_write_ptr - f->_IO_write_base)
+               : 0;
+}
+
+// Appends the two pieces at the write pointer; the caller has checked that they fit.
+void copy_in(FILE* f, const char* a, size_t na, const char* b, size_t nb) {
+    memcpy(f->_IO_write_ptr, a, na);
+    if (nb > 0) memcpy(f->_IO_write_ptr + na, b, nb);
+    f->_IO_write_ptr += na + nb;
+}
+
+// Puts f in writing mode with its buffer allocated, as stdio does before its first write; with
+// nothing pending, stdio writes nothing here.
+void start_writing(FILE* f) {
+    if ((f->_flags & kWriting) == 0 || f->_IO_write_base == nullptr) __overflow(f, EOF);
+}
+
+// The buffer empty, as stdio's flush leaves it; the file position is no longer the one stdio
+// last knew, so it is marked unknown (ftell then asks the system).
+void mark_empty(FILE* f) {
+    char* base = f->_IO_buf_base;
+    f->_IO_read_base = f->_IO_read_ptr = f->_IO_read_end = base;
+    f->_IO_write_base = f->_IO_write_ptr = base;
+    f->_IO_write_end = (f->_flags & (kLineBuffered | kUnbuffered)) != 0 ? base : f->_IO_buf_end;
+    f->_offset = -1;
+}
+
+// Writes the pending bytes, then the two pieces, and empties the buffer. Returns whether every
+// byte was written; a descriptor that fails sets the stream's error flag and, as in stdio, what
+// it did not take is dropped. *taken, when given, is how many bytes of the pieces were written.
+bool write_through(FILE* f, const char* a, size_t na, const char* b, size_t nb,
+                   size_t* taken = nullptr) {
+    size_t held = pending(f);
+    iovec pieces[3] = {
+        {f->_IO_write_base, held}, {const_cast<char*>(a), na}, {const_cast<char*>(b), nb}};
+    size_t written = qor::write_gather(fileno_unlocked(f), pieces, 3);
+    mark_empty(f);
+    if (taken != nullptr) *taken = written > held ? written - held : 0;
+    if (written == held + na + nb) return true;
+    f->_flags |= _IO_ERR_SEEN;
+    return false;
+}
+
+// The slow path of put: the pieces do not fit in the room the buffer shows. A fully buffered
+// stream whose buffer was only now made, or a line-buffered one given text without a line
+// end, keeps them as stdio would; a fully buffered one writes what it holds and keeps them
+// when they fit in the emptied buffer; anything else is written at once after what it holds.
+__attribute__((noinline)) bool put_slow(FILE* f, const char* a, size_t na, const char* b,
+                                        size_t nb) {
+    start_writing(f);
+    if (f->_IO_buf_base == nullptr) return false;  // a stream that takes no writes
+    size_t n = na + nb;
+    bool full = (f->_flags & (kLineBuffered | kUnbuffered)) == 0;
+    bool line_held = (f->_flags & kLineBuffered) != 0 && memchr(a, '\n', na) == nullptr &&
+                     (nb == 0 || memchr(b, '\n', nb) == nullptr);
+    if ((full || line_held) && n <= static_cast<size_t>(f->_IO_buf_end - f->_IO_write_ptr)) {
+        copy_in(f, a, na, b, nb);
+        return true;
+    }
+    if (full && n <= static_cast<size_t>(f->_IO_buf_end - f->_IO_buf_base)) {
+        if (!write_through(f, nullptr, 0, nullptr, 0)) return false;
+        copy_in(f, a, na, b, nb);
+        return true;
+    }
+    return write_through(f, a, na, b, nb);
+}
+
+// Writes the na bytes at a and then the nb bytes at b (nb may be 0) to f as one call, under
+// the caller's lock. Copied into the buffer when they fit in the room it shows, which only a
+// fully buffered stream has; otherwise put_slow. Returns whether every byte was taken.
+inline bool put(FILE* f, const char* a, size_t na, const char* b, size_t nb) {
+    if (na + nb <= room(f)) {
+        copy_in(f, a, na, b, nb);
+        return true;
+    }
+    return put_slow(f, a, na, b, nb);
+}
+
+// put under f's lock: the one way a writer here writes.
+bool console_write(FILE* f, const char* a, size_t na, const char* b = "", size_t nb = 0) {
+    bool locked = qor::lock_stream(f);
+    bool ok = put(f, a, na, b, nb);
+    qor::unlock_stream(f, locked);
+    return ok;
+}
+
+// n bytes and, when line is set, a line feed; printf's result: the byte count, or -1.
+int64_t write_out(FILE* f, const char* bytes, size_t n, bool line) {
+    bool ok = console_write(f, bytes, n, "\n", line ? 1 : 0);
     return ok ? static_cast<int64_t>(n + line) : -1;
 }
 
 // "%ld" (and a line feed) without parsing a format.
-int64_t write_decimal(int64_t value, bool line) {
-    char text[qor::numfmt::kDecimalMax];
-    return write_out(text, qor::numfmt::write_decimal(text, value), line);
+int64_t write_decimal(FILE* f, int64_t value, bool line) {
+    char text[qor::numfmt::kDecimalMax + 1];
+    size_t n = qor::numfmt::write_decimal(text, value);
+    if (line) text[n++] = '\n';
+    return console_write(f, text, n) ? static_cast<int64_t>(n) : -1;
+}
+
+// "%.9f" (and a line feed).
+int64_t write_fixed(FILE* f, double value, bool line) {
+    char text[kFixedMax];
+    int n = snprintf(text, sizeof text, line ? "%.9f\n" : "%.9f", value);
+    return console_write(f, text, static_cast<size_t>(n)) ? n : -1;
+}
+
+// One byte, with putc's result: the byte, or EOF.
+int64_t write_byte(FILE* f, char c) {
+    return console_write(f, &c, 1) ? static_cast<unsigned char>(c) : EOF;
+}
+
+// Text and a line feed, with puts's result: the count, at most INT_MAX, or EOF.
+int64_t write_line(const char* text) {
+    size_t n = strlen(text);
+    if (!console_write(stdout, text, n, "\n", 1)) return EOF;
+    return n < INT32_MAX ? static_cast<int64_t>(n + 1) : INT32_MAX;
 }
 
 // The bytes "%.*s" prints with len as its int precision: at most len, ending at a NUL; a
@@ -39,83 +177,92 @@ size_t printed_length(const QorString* s) {
     return strnlen(s->data, precision < 0 ? SIZE_MAX : static_cast<size_t>(precision));
 }
 
-// The flush before a read, so that a prompt without a line end is visible. With nothing
-// pending there is nothing for fflush to do, and the check is much cheaper than the call.
+// The flush before a read, so that a prompt without a line end is visible.
 void flush_pending_output() {
-    if (__fpending(stdout) != 0) fflush(stdout);
+    if (__fpending(stdout) == 0) return;
+    bool locked = qor::lock_stream(stdout);
+    if (pending(stdout) != 0) write_through(stdout, nullptr, 0, nullptr, 0);
+    qor::unlock_stream(stdout, locked);
 }
 
 }  // namespace
 
-extern "C" QOR_API int64_t qor_print_i64(int64_t value) { return write_decimal(value, false); }
-
-extern "C" QOR_API int64_t qor_println_i64(int64_t value) { return write_decimal(value, true); }
-
-extern "C" QOR_API int64_t qor_print_f64(double value) { return printf("%.9f", value); }
-
-extern "C" QOR_API int64_t qor_println_f64(double value) { return printf("%.9f\n", value); }
-
-extern "C" QOR_API int64_t eprint(int64_t value) {
-    return fprintf(stderr, "%ld", static_cast<long>(value));
+extern "C" QOR_API int64_t qor_print_i64(int64_t value) {
+    return write_decimal(stdout, value, false);
 }
 
-extern "C" QOR_API int64_t eprintln(int64_t value) {
-    return fprintf(stderr, "%ld\n", static_cast<long>(value));
+extern "C" QOR_API int64_t qor_println_i64(int64_t value) {
+    return write_decimal(stdout, value, true);
 }
 
-extern "C" QOR_API int64_t eprint_f64(double value) { return fprintf(stderr, "%.9f", value); }
+extern "C" QOR_API int64_t qor_print_f64(double value) { return write_fixed(stdout, value, false); }
 
-extern "C" QOR_API int64_t eprintln_f64(double value) { return fprintf(stderr, "%.9f\n", value); }
+extern "C" QOR_API int64_t qor_println_f64(double value) {
+    return write_fixed(stdout, value, true);
+}
+
+extern "C" QOR_API int64_t eprint(int64_t value) { return write_decimal(stderr, value, false); }
+
+extern "C" QOR_API int64_t eprintln(int64_t value) { return write_decimal(stderr, value, true); }
+
+extern "C" QOR_API int64_t eprint_f64(double value) { return write_fixed(stderr, value, false); }
+
+extern "C" QOR_API int64_t eprintln_f64(double value) { return write_fixed(stderr, value, true); }
 
 // len is the precision of "%.*s", so at most len bytes are written, fewer before a NUL.
 extern "C" QOR_API int64_t qor_print_str(const QorString* s) {
     if (is_missing(s)) return 0;
-    return write_out(s->data, printed_length(s), false);
+    return write_out(stdout, s->data, printed_length(s), false);
 }
 
 extern "C" QOR_API int64_t qor_println_str(const QorString* s) {
-    if (is_missing(s)) return putc('\n', stdout);
-    return write_out(s->data, printed_length(s), true);
+    if (is_missing(s)) return write_byte(stdout, '\n');
+    return write_out(stdout, s->data, printed_length(s), true);
 }
 
 extern "C" QOR_API int64_t print_str(const QorString* s) {
     if (is_missing(s)) return 0;
-    return printf("%s", s->data);
+    return write_out(stdout, s->data, strlen(s->data), false);
 }
 
 extern "C" QOR_API int64_t println_str(const QorString* s) {
-    if (is_missing(s)) return putc('\n', stdout);
-    return puts(s->data);
+    if (is_missing(s)) return write_byte(stdout, '\n');
+    return write_line(s->data);
 }
 
+// fputs's result: 1, or EOF.
 extern "C" QOR_API int64_t eprint_str(const QorString* s) {
     if (is_missing(s)) return 0;
-    return fputs(s->data, stderr);
+    return console_write(stderr, s->data, strlen(s->data)) ? 1 : EOF;
 }
 
 extern "C" QOR_API int64_t eprintln_str(const QorString* s) {
-    if (is_missing(s)) return fputc('\n', stderr);
-    return fprintf(stderr, "%s\n", s->data);
+    if (is_missing(s)) return write_byte(stderr, '\n');
+    return write_out(stderr, s->data, strlen(s->data), true);
 }
 
 extern "C" QOR_API int64_t print_char(int64_t c) {
-    return putc(static_cast<unsigned char>(c), stdout);
+    return write_byte(stdout, static_cast<char>(c));
 }
 
-// Exactly len bytes, NULs included, then a flush; a null record writes and flushes nothing.
-// A record with a negative len (never one the runtime made) writes nothing.
+// Exactly len bytes, NULs included, then a flush: written at once, after what was pending.
+// Returns how many of the record's bytes were written. A null record writes and flushes
+// nothing; so does a record with a negative len (never one the runtime made).
 extern "C" QOR_API int64_t qor_write_stdout(const QorString* s) {
     if (is_missing(s) || s->len < 0) return 0;
-    size_t written = fwrite(s->data, 1, static_cast<size_t>(s->len), stdout);
-    fflush(stdout);
+    bool locked = qor::lock_stream(stdout);
+    start_writing(stdout);
+    size_t written = 0;
+    write_through(stdout, s->data, static_cast<size_t>(s->len), nullptr, 0, &written);
+    qor::unlock_stream(stdout, locked);
     return static_cast<int64_t>(written);
 }
 
 extern "C" QOR_API int64_t qor_puts_cstr(const char* text) {
     if (text == nullptr) {
-        putc('\n', stdout);
+        write_byte(stdout, '\n');
     } else {
-        puts(text);
+        write_line(text);
     }
     return 0;
 }
@@ -174,10 +321,10 @@ QOR_PLAIN_ALIAS(read_int, qor_read_int);
 // Prints the builder's content up to its first NUL and a line feed; just a line feed for NULL.
 extern "C" QOR_API int64_t qor_sb_println(const QorStringBuilder* sb) {
     if (sb == nullptr || sb->data == nullptr) {
-        putc('\n', stdout);
+        write_byte(stdout, '\n');
         return 0;
     }
-    puts(sb->data);
+    write_line(sb->data);
     return 0;
 }
 

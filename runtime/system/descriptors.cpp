@@ -4,6 +4,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <time.h>
 #include <unistd.h>
@@ -33,16 +34,45 @@ ssize_t qor::read_full(int fd, void* buffer, size_t n) {
     return static_cast<ssize_t>(got);
 }
 
-bool qor::write_all(int fd, const void* buffer, size_t n) {
-    const char* p = static_cast<const char*>(buffer);
-    while (n > 0) {
-        ssize_t w = write(fd, p, n);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;  // an error, or a device that takes nothing
-        p += w;
-        n -= static_cast<size_t>(w);
+namespace {
+
+// Waits until fd takes bytes again; false when even the wait fails.
+bool wait_writable(int fd) {
+    pollfd p{fd, POLLOUT, 0};
+    return poll(&p, 1, -1) >= 0 || errno == EINTR;
+}
+
+// Drops the first n bytes from the pieces, and any empty pieces that then lead.
+void skip_written(struct iovec*& pieces, int& count, size_t n) {
+    while (count > 0 && n >= pieces->iov_len) {
+        n -= pieces->iov_len;
+        pieces++;
+        count--;
     }
-    return true;
+    if (count == 0) return;
+    pieces->iov_base = static_cast<char*>(pieces->iov_base) + n;
+    pieces->iov_len -= n;
+}
+
+}  // namespace
+
+size_t qor::write_gather(int fd, struct iovec* pieces, int count) {
+    size_t total = 0;
+    skip_written(pieces, count, 0);
+    while (count > 0) {
+        ssize_t w = writev(fd, pieces, count);
+        if (w < 0 && errno == EINTR) continue;
+        if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && wait_writable(fd)) continue;
+        if (w <= 0) break;  // an error, or a device that takes nothing
+        total += static_cast<size_t>(w);
+        skip_written(pieces, count, static_cast<size_t>(w));
+    }
+    return total;
+}
+
+bool qor::write_all(int fd, const void* buffer, size_t n) {
+    iovec piece{const_cast<void*>(buffer), n};
+    return write_gather(fd, &piece, 1) == n;
 }
 
 bool qor::close_fd(int fd) { return close(fd) == 0 || errno == EINTR; }

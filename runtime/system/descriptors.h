@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <stddef.h>
 #include <sys/types.h>
+#include <sys/uio.h>
 
 #include "core/internal.h"
 
@@ -25,8 +26,13 @@ QOR_INTERNAL ssize_t read_retry(int fd, void* buffer, size_t n);
 // (less than n only at end of input), or -1 when a read failed.
 QOR_INTERNAL ssize_t read_full(int fd, void* buffer, size_t n);
 
-// Writes all n bytes, continuing partial writes and retrying after signals; false at the
-// first real error.
+// Writes the count pieces in order as if they were one buffer, continuing partial writes,
+// retrying after signals and waiting while a non-blocking descriptor is full. Returns the
+// bytes written: the whole length, or less at the first real error (errno tells which).
+// The pieces are used up as they are written.
+QOR_INTERNAL size_t write_gather(int fd, struct iovec* pieces, int count);
+
+// write_gather of one buffer; false at the first real error.
 QOR_INTERNAL bool write_all(int fd, const void* buffer, size_t n);
 
 // Closes fd; false when the close reports an error. A close interrupted by a signal has still
