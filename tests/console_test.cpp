@@ -3,8 +3,10 @@
 #include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
+#include <string.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <string>
@@ -356,5 +358,40 @@ TEST(ConsoleRead, SignalsDoNotEndTheInput) {
         InterruptedStdin in({"  ", "42\n", "2.5\n"});
         EXPECT_EQ(qor_read_int(), 42);
         EXPECT_DOUBLE_EQ(qor_read_f64(), 2.5);
+    }
+    {
+        // Nor does a signal split a number: each of these arrives in two pieces.
+        InterruptedStdin in({"12", "34\n-", "5 1.", "25e", "1\n"});
+        EXPECT_EQ(qor_read_int(), 1234);
+        EXPECT_EQ(qor_read_int(), -5);
+        EXPECT_DOUBLE_EQ(qor_read_f64(), 12.5);
+    }
+}
+
+// Whatever the input, the number readers convert, and leave unread, exactly what scanf would.
+TEST(ConsoleRead, NumbersReadAsScanfReadsThem) {
+    // The inputs, separated by '|'; the first one is empty.
+    const std::string inputs =
+        "| \t\v\f\r\n7|-x|+-5|- 5|0x1A|99999999999999999999|-9223372036854775809|1e+x|1.5.3|.e5"
+        "|-.5e-3z|0x1p3q|0x|0xp1|infx|-Infinity|infinit|nanq|+|1e400";
+    for (size_t at = 0, end = 0; at <= inputs.size(); at = end + 1) {
+        end = std::min(inputs.find('|', at), inputs.size());
+        std::string in = inputs.substr(at, end - at);
+        for (bool f64 : {false, true}) {
+            FILE* f = fmemopen(in.data(), in.size(), "r");
+            long want_int = 0;
+            double want_f64 = 0, got_f64 = 0;
+            if ((f64 ? fscanf(f, "%lf", &want_f64) : fscanf(f, "%ld", &want_int)) != 1) {
+                want_int = 0, want_f64 = 0;
+            }
+            std::string rest;
+            for (int c; (c = getc(f)) != EOF;) rest += static_cast<char>(c);
+            fclose(f);
+            feed_stdin(in);
+            if (f64) got_f64 = qor_read_f64();
+            EXPECT_EQ(f64 ? 0 : qor_read_int(), want_int) << in;
+            EXPECT_EQ(memcmp(&got_f64, &want_f64, sizeof got_f64), 0) << in;
+            EXPECT_EQ(text_of(qor_read_bytes(100)), rest) << in;
+        }
     }
 }

@@ -19,7 +19,9 @@
 // stdout and stderr are taken to be byte streams that are written, never read.
 //
 // Input never takes a signal for end of input: every read that a signal cuts short is tried
-// again.
+// again. The number readers collect the characters scanf would take, so a signal between two
+// of them no longer splits a number, and convert them as scanf does.
+#include <ctype.h>
 #include <stdio.h>
 #include <stdio_ext.h>
 #include <stdlib.h>
@@ -267,22 +269,175 @@ extern "C" QOR_API int64_t qor_puts_cstr(const char* text) {
     return 0;
 }
 
-// 0 when scanf converts nothing (end of input or no number). A signal that stops scanf before
-// it converted anything has taken only white space, so the scan is simply run again.
-extern "C" QOR_API int64_t qor_read_int(void) {
-    long value = 0;
-    int converted;
-    while ((converted = scanf("%ld", &value)) != 1 && qor::retry_after_signal(stdin)) {
+// ---- Number reading ---------------------------------------------------------------------
+
+namespace {
+
+// The characters of one number as they are read: on the stack while short, on the heap after.
+class Token {
+  public:
+    Token() = default;
+    Token(const Token&) = delete;
+    Token& operator=(const Token&) = delete;
+    ~Token() {
+        if (bytes_ != small_) free(bytes_);
     }
-    return converted == 1 ? value : 0;
+
+    void add(int c) {
+        if (len_ + 1 == size_) grow();
+        bytes_[len_++] = static_cast<char>(c);
+    }
+    size_t size() const { return len_; }
+    int last() const { return len_ > 0 ? static_cast<unsigned char>(bytes_[len_ - 1]) : EOF; }
+    const char* text() {
+        bytes_[len_] = '\0';
+        return bytes_;
+    }
+
+  private:
+    void grow() {
+        auto* bigger = static_cast<char*>(qor::xmalloc(size_ * 2));
+        memcpy(bigger, bytes_, len_);
+        if (bytes_ != small_) free(bytes_);
+        bytes_ = bigger;
+        size_ *= 2;
+    }
+
+    char small_[128];
+    char* bytes_ = small_;
+    size_t len_ = 0;
+    size_t size_ = sizeof small_;
+};
+
+// The next character of f, read again when a signal cut the read short; EOF only at the end
+// of input or after a read error.
+int next_char(FILE* f) {
+    for (;;) {
+        int c = getc_unlocked(f);
+        if (c != EOF || !qor::retry_after_signal(f)) return c;
+    }
 }
 
-extern "C" QOR_API double qor_read_f64(void) {
-    double value = 0;
-    int converted;
-    while ((converted = scanf("%lf", &value)) != 1 && qor::retry_after_signal(stdin)) {
+// Puts back the character that ended a number, as scanf does; nothing for EOF.
+void put_back(FILE* f, int c) {
+    if (c != EOF) ungetc(c, f);
+}
+
+// The first character after white space (isspace in the C locale, as scanf skips it).
+int skip_space(FILE* f) {
+    int c;
+    do c = next_char(f);
+    while (c == ' ' || (c >= '\t' && c <= '\r'));
+    return c;
+}
+
+// Takes the characters of word (lower case) case-blind, c being the first one read. On a
+// mismatch the character that broke it is consumed, as scanf consumes it.
+bool take_word(FILE* f, Token& t, int c, const char* word) {
+    for (const char* w = word;; c = next_char(f)) {
+        if (c == EOF || tolower(c) != *w) return false;
+        t.add(c);
+        if (*++w == '\0') return true;
     }
-    return converted == 1 ? value : 0;
+}
+
+// What scanf's "%ld" takes: an optional sign, then decimal digits. The character after them
+// goes back. True when there is a number to convert.
+bool scan_integer(FILE* f, Token& t) {
+    int c = skip_space(f);
+    if (c == EOF) return false;
+    if (c == '-' || c == '+') {
+        t.add(c);
+        c = next_char(f);
+    }
+    bool digits = false;
+    for (; isdigit(c); c = next_char(f), digits = true) t.add(c);
+    put_back(f, c);
+    return digits;
+}
+
+// After "inf", the rest of "infinity" when an 'i' follows; any other character goes back.
+bool scan_infinity(FILE* f, Token& t) {
+    int c = next_char(f);
+    if (tolower(c) != 'i') {
+        put_back(f, c);
+        return true;
+    }
+    return take_word(f, t, c, "inity");
+}
+
+// What scanf's "%lf" takes: an optional sign, then "nan", "inf" or "infinity" in any case, or
+// a decimal or 0x-prefixed hexadecimal number with at most one point and one exponent ('e',
+// or 'p' for hexadecimal) with its own optional sign. The character after it goes back. True
+// when there is something to convert.
+bool scan_float(FILE* f, Token& t) {
+    int c = skip_space(f);
+    if (c == EOF) return false;
+    size_t sign = 0;
+    if (c == '-' || c == '+') {
+        t.add(c);
+        sign = 1;
+        if ((c = next_char(f)) == EOF) return false;
+    }
+    if (tolower(c) == 'n') return take_word(f, t, c, "nan");
+    if (tolower(c) == 'i') return take_word(f, t, c, "inf") && scan_infinity(f, t);
+    bool hex = false, digit = false, dot = false, exponent = false;
+    int exponent_char = 'e';
+    if (c == '0') {
+        t.add(c);
+        c = next_char(f);
+        if (tolower(c) == 'x') {
+            t.add(c);
+            hex = true;
+            exponent_char = 'p';
+            c = next_char(f);
+        } else {
+            digit = true;
+        }
+    }
+    for (; c != EOF; c = next_char(f)) {
+        bool exponent_sign = exponent && t.last() == exponent_char && (c == '-' || c == '+');
+        if (isdigit(c) || (hex && !exponent && isxdigit(c))) {
+            digit = true;
+        } else if (digit && !exponent && tolower(c) == exponent_char) {
+            c = exponent_char;
+            exponent = dot = true;
+        } else if (!dot && c == '.') {
+            dot = true;
+        } else if (!exponent_sign) {
+            break;
+        }
+        t.add(c);
+    }
+    put_back(f, c);
+    return t.size() != sign && !(hex && t.size() == sign + 2);
+}
+
+}  // namespace
+
+// scanf("%ld") without losing a number to a signal: the characters it would take are read
+// first, retrying reads a signal cuts short, then converted as scanf converts them (strtol,
+// so an overflow gives the nearest limit). 0 when there is no number (end of input, or text
+// that is not one); the characters that were not part of a number are consumed as by scanf.
+extern "C" QOR_API int64_t qor_read_int(void) {
+    Token t;
+    bool locked = qor::lock_stream(stdin);
+    bool found = scan_integer(stdin, t);
+    qor::unlock_stream(stdin, locked);
+    if (!found) return 0;
+    return strtol(t.text(), nullptr, 10);
+}
+
+// scanf("%lf") in the same way, converted with strtod; 0 when nothing converts.
+extern "C" QOR_API double qor_read_f64(void) {
+    Token t;
+    bool locked = qor::lock_stream(stdin);
+    bool found = scan_float(stdin, t);
+    qor::unlock_stream(stdin, locked);
+    if (!found) return 0;
+    char* end = nullptr;
+    double value = strtod(t.text(), &end);
+    return end == t.text() ? 0 : value;
 }
 
 // One line of at most 4095 bytes without its trailing run of CR and LF bytes; "__EOF__" when
