@@ -1,6 +1,7 @@
 // Process start-up: the weak main, qor_init_runtime for hosts with their own main, and the
 // per-thread command-line arguments. Only the thread that stored them sees any arguments.
 #include "core/internal.h"
+#include "system/console.h"
 
 thread_local int32_t g_argc = 0;
 thread_local char** g_argv = nullptr;
@@ -8,6 +9,7 @@ thread_local char** g_argv = nullptr;
 extern "C" QOR_API void qor_init_runtime(int argc, char** argv) {
     g_argc = argc;
     g_argv = argv;
+    qor::flush_console_at_exit();
     qor_arena_mode(1);
 }
 

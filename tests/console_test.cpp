@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -156,6 +157,42 @@ TEST(ConsolePrint, SignalsLoseNothing) {
         EXPECT_EQ(wrong, 0u) << w.name;
         EXPECT_TRUE(got == want) << w.name << ": " << got.size() << " bytes of " << want.size();
     }
+}
+
+// What stdout still holds at exit goes out whole even when a signal interrupts the write: the
+// child's pipe is full, so its exit flush blocks until the parent, after a few signals, reads.
+TEST(ConsolePrint, ExitFlushSurvivesSignals) {
+    Watchdog watchdog;
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    fcntl(ends[1], F_SETPIPE_SZ, 4096);
+    std::string filler(4096, 'f');
+    fflush(stdout);
+    pid_t child = fork();
+    if (child == 0) {
+        InterruptingSignal interrupting;
+        dup2(ends[1], STDOUT_FILENO);
+        close(ends[0]);
+        if (write(STDOUT_FILENO, filler.data(), filler.size()) != 4096) _exit(3);
+        qor_init_runtime(0, nullptr);
+        for (int i = 0; i < 300; i++) qor_println_i64(i);
+        exit(0);
+    }
+    close(ends[1]);
+    for (int i = 0; i < 20; i++) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        kill(child, SIGUSR1);
+    }
+    std::string got;
+    char buffer[4096];
+    for (ssize_t n; (n = read(ends[0], buffer, sizeof buffer)) > 0;) got.append(buffer, n);
+    close(ends[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    std::string want = filler;
+    for (int i = 0; i < 300; i++) want += std::to_string(i) + "\n";
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(got == want) << got.size() << " bytes of " << want.size();
 }
 
 // The runtime's writers and a host's printf share stdout's buffer: with any buffering the

@@ -956,8 +956,8 @@ QOR_API QorString* reg_cached_lookup(const QorString* text, const QorString* key
 /* Path records end at their first NUL (len is not read, except by qor_mkdir). */
 
 /* Every byte of the file, NULs included, until end of file; the fresh empty string when the
- * path is missing or unreadable. The record is made like every runtime string (the arena while it
- * is on); its byte buffer always comes from malloc. */
+ * path is missing or unreadable. Made like every runtime string: record and bytes come from the
+ * arena while it is on (released by its reset, rewind or destroy), from malloc otherwise. */
 QOR_API QorString* qor_read_file(const QorString* path);
 /* Creates or truncates path and writes data's len bytes; 0, or -1 when anything failed
  * (a missing path or data leaves the file untouched). */

@@ -22,6 +22,7 @@
 // again. The number readers collect the characters scanf would take, so a signal between two
 // of them no longer splits a number, and convert them as scanf does.
 #include <ctype.h>
+#include <pthread.h>
 #include <stdio.h>
 #include <stdio_ext.h>
 #include <stdlib.h>
@@ -29,6 +30,7 @@
 #include <sys/uio.h>
 
 #include "core/internal.h"
+#include "system/console.h"
 #include "system/descriptors.h"
 #include "system/read_stream.h"
 #include "text/number_format.h"
@@ -187,7 +189,17 @@ void flush_pending_output() {
     qor::unlock_stream(stdout, locked);
 }
 
+// At exit, before stdio's own flush (which drops what a signal interrupts): what stdout holds
+// goes out through the signal-proof loop.
+void flush_at_exit() { flush_pending_output(); }
+
+pthread_once_t g_exit_flush_once = PTHREAD_ONCE_INIT;
+
+void register_exit_flush() { atexit(flush_at_exit); }
+
 }  // namespace
+
+void qor::flush_console_at_exit() { pthread_once(&g_exit_flush_once, register_exit_flush); }
 
 extern "C" QOR_API int64_t qor_print_i64(int64_t value) {
     return write_decimal(stdout, value, false);
