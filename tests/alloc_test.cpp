@@ -15,6 +15,7 @@
 #include <sanitizer/lsan_interface.h>
 #endif
 
+#include "core/internal.h"
 #include "test_support.h"
 
 extern "C" void* __real_malloc(size_t n);
@@ -141,6 +142,27 @@ TEST(OutOfMemoryDeathTest, ArenaFallsBackWhenOnlyTheBlockIsRefused) {
             _exit(text_of(s) == "fallback" && s->data[8] == '\0' ? 0 : 2);
         },
         testing::ExitedWithCode(0), "");
+}
+
+// Big blocks of any size from kBigBlock up are mapped at the next power of two and kept for
+// the next request of that power: a kept block must come back zeroed when asked, whatever its
+// size, and blocks of 2 MiB and up start on a 2 MiB boundary.
+TEST(BigBlocks, KeptBlocksComeBackZeroedAndAligned) {
+    for (uint64_t n : {qor::kBigBlock, qor::kBigBlock * 3 / 2, uint64_t{3} << 20, uint64_t{8} << 20}) {
+        auto* first = static_cast<unsigned char*>(qor::big_alloc(n, false, qor::Touch::kSparse));
+        ASSERT_NE(first, nullptr) << n;
+        memset(first, 0xAB, n);
+        qor::big_free(first, n);
+        auto* again = static_cast<unsigned char*>(qor::big_alloc(n, true));
+        ASSERT_NE(again, nullptr) << n;
+        EXPECT_EQ(again, first) << n << ": a kept block serves the next request of its size";
+        size_t nonzero = 0;
+        for (uint64_t i = 0; i < n; i++) nonzero += again[i] != 0;
+        EXPECT_EQ(nonzero, 0u) << n;
+        bool huge_size = n >= (uint64_t{2} << 20);
+        EXPECT_TRUE(!huge_size || reinterpret_cast<uintptr_t>(again) % (2 << 20) == 0) << n;
+        qor::big_free(again, n);
+    }
 }
 
 namespace {

@@ -39,7 +39,8 @@ constexpr uint64_t kHugePage = uint64_t{2} << 20;
 // size; the rest go back to the system.
 constexpr uint64_t kSpareBudget = uint64_t{32} << 20;
 constexpr int kSparePerSize = 4;
-constexpr int kSizes = 47;  // 2^17 .. 2^63
+constexpr uint64_t kLargestBig = uint64_t{1} << 62;
+constexpr int kSizes = 46;  // 2^17 .. 2^62
 
 struct Spares {
     pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
@@ -63,9 +64,14 @@ void name_to_leak_checker(const void* p, uint64_t bytes, bool in_use) {
     }
 }
 
-bool is_big(uint64_t bytes) { return bytes >= qor::kBigBlock && (bytes & (bytes - 1)) == 0; }
+bool is_big(uint64_t bytes) { return bytes >= qor::kBigBlock && bytes <= kLargestBig; }
 
-int size_class(uint64_t bytes) { return __builtin_ctzll(bytes) - 17; }
+// The mapping behind a big request: the next power of two. Only the pages written cost memory,
+// so the rounding costs address space, not memory.
+uint64_t class_bytes(uint64_t bytes) { return uint64_t{1} << (64 - __builtin_clzll(bytes - 1)); }
+
+// 0 for kBigBlock, 1 for twice that, and so on.
+int size_class(uint64_t bytes) { return __builtin_ctzll(class_bytes(bytes)) - __builtin_ctzll(qor::kBigBlock); }
 
 // Asks for huge pages over a dense block of 2 MiB and more. With the kernel's usual
 // defrag=madvise a fault there may compact memory first; a dense block is filled at once, so
@@ -109,13 +115,13 @@ void* qor::big_alloc(uint64_t bytes, bool zeroed, Touch touch) {
     void* p = nullptr;
     if (spares.count[c] > 0) {
         p = spares.blocks[c][--spares.count[c]];
-        spares.kept_bytes -= bytes;
+        spares.kept_bytes -= class_bytes(bytes);
     }
     pthread_mutex_unlock(&spares.lock);
     bool fresh = p == nullptr;
-    if (fresh) p = map_fresh(bytes);
+    if (fresh) p = map_fresh(class_bytes(bytes));
     if (p == nullptr) return nullptr;
-    hint_huge_pages(p, bytes, touch);
+    hint_huge_pages(p, class_bytes(bytes), touch);
     if (zeroed && !fresh) memset(p, 0, bytes);
     name_to_leak_checker(p, bytes, true);
     return p;
@@ -129,6 +135,7 @@ void qor::big_free(void* p, uint64_t bytes) {
     }
     name_to_leak_checker(p, bytes, false);
     int c = size_class(bytes);
+    bytes = class_bytes(bytes);
     pthread_mutex_lock(&spares.lock);
     bool kept = spares.count[c] < kSparePerSize && spares.kept_bytes + bytes <= kSpareBudget;
     if (kept) {

@@ -72,20 +72,15 @@ namespace {
     qor::fatal_exit();
 }
 
-// Standard blocks are big blocks: mapped directly and kept for the next block when freed, so a
-// thread that ends or resets hands its touched pages to the next one. Only the pages a thread
-// writes cost memory; a thread that makes a few strings costs a few pages.
+// Blocks are big blocks: mapped directly and kept for the next block when freed, so a thread
+// that ends or resets hands its touched pages to the next one. A standard block costs only the
+// pages a thread writes (a thread that makes a few strings costs a few pages); an oversize block
+// holds one request that its caller is about to fill, so it may take huge pages.
 void* block_buffer(uint64_t size) {
-    return size == kBlockSize ? qor::big_alloc(size, false, qor::Touch::kSparse) : malloc(size);
+    return qor::big_alloc(size, false, size == kBlockSize ? qor::Touch::kSparse : qor::Touch::kDense);
 }
 
-void free_block_buffer(QorArenaBlock* b) {
-    if (b->size == kBlockSize) {
-        qor::big_free(b->data, kBlockSize);
-    } else {
-        free(b->data);
-    }
-}
+void free_block_buffer(QorArenaBlock* b) { qor::big_free(b->data, b->size); }
 
 void free_chain(QorArenaBlock* b) {
     while (b != nullptr) {

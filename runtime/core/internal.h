@@ -68,12 +68,13 @@ QOR_INTERNAL void* xrealloc(void* p, uint64_t n);
 // may be barely touched (a thread's arena) never does, so it costs only the pages written.
 enum class Touch { kDense, kSparse };
 
-// Large power-of-two blocks (kBigBlock bytes and up) for tables that are filled and freed in
-// turn. They are mapped directly, 2 MiB-aligned from 2 MiB up (with the huge-page hint when
-// dense), and a freed block is kept (up to a bound) for the next request of its size by any
-// thread, so the pages stay touched. Returns null when the system refuses; zeroed asks for zero
-// bytes. Any other size is passed to malloc/calloc and free, so callers may route every size
-// through these two.
+// Large blocks (kBigBlock bytes and up) for tables that are filled and freed in turn, arena
+// blocks and large reads. Each is mapped directly at the next power of two, 2 MiB-aligned from
+// 2 MiB up (with the huge-page hint when dense), and a freed block is kept (up to a bound) for
+// the next request of its power of two by any thread, so the pages stay touched. Returns null
+// when the system refuses; zeroed asks for zero bytes. Smaller sizes are passed to malloc/calloc
+// and free, so callers may route every size through these two; big_free takes the size given
+// to big_alloc.
 constexpr uint64_t kBigBlock = uint64_t{1} << 17;
 QOR_INTERNAL void* big_alloc(uint64_t bytes, bool zeroed, Touch touch = Touch::kDense);
 QOR_INTERNAL void big_free(void* p, uint64_t bytes);
