@@ -73,11 +73,8 @@ uint64_t class_bytes(uint64_t bytes) { return uint64_t{1} << (64 - __builtin_clz
 // 0 for kBigBlock, 1 for twice that, and so on.
 int size_class(uint64_t bytes) { return __builtin_ctzll(class_bytes(bytes)) - __builtin_ctzll(qor::kBigBlock); }
 
-// Asks for huge pages over a dense block of 2 MiB and more. With the kernel's usual
-// defrag=madvise a fault there may compact memory first; a dense block is filled at once, so
-// that cost comes once per 2 MiB that is written anyway, and kept blocks never pay it again.
 void hint_huge_pages(void* p, uint64_t bytes, qor::Touch touch) {
-    if (touch == qor::Touch::kDense && bytes >= kHugePage) madvise(p, bytes, MADV_HUGEPAGE);
+    if (touch == qor::Touch::kDense) qor::hint_dense(p, bytes);
 }
 
 // A fresh mapping of bytes, aligned to 2 MiB from that size up (the extra head and tail
@@ -107,6 +104,17 @@ void guard_fork() { pthread_atfork(lock_spares, unlock_spares, unlock_spares); }
 
 // A kept block goes to the next request of its size whatever its first use was; a dense
 // request gives it the hint again, so pages it never had fault in huge.
+// Asks for huge pages over the whole 2 MiB pages inside [p, p + bytes). With the kernel's usual
+// defrag=madvise a fault there may compact memory first; a dense block is filled at once, so
+// that cost comes once per 2 MiB that is written anyway, and kept blocks never pay it again.
+// Only a hint: the bytes are the same whether or not the kernel follows it.
+void qor::hint_dense(void* p, uint64_t bytes) {
+    auto base = reinterpret_cast<uintptr_t>(p);
+    uintptr_t first = (base + kHugePage - 1) & ~(kHugePage - 1);
+    uintptr_t last = (base + bytes) & ~(kHugePage - 1);
+    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+}
+
 void* qor::big_alloc(uint64_t bytes, bool zeroed, Touch touch) {
     if (!is_big(bytes)) return zeroed ? calloc(1, bytes) : malloc(bytes);
     pthread_once(&fork_guard, guard_fork);

@@ -79,6 +79,10 @@ constexpr uint64_t kBigBlock = uint64_t{1} << 17;
 QOR_INTERNAL void* big_alloc(uint64_t bytes, bool zeroed, Touch touch = Touch::kDense);
 QOR_INTERNAL void big_free(void* p, uint64_t bytes);
 
+// The huge-page hint for memory about to be filled that did not come from big_alloc (a large
+// read into a malloc'd buffer): the whole 2 MiB pages inside [p, p + bytes) ask for huge pages.
+QOR_INTERNAL void hint_dense(void* p, uint64_t bytes);
+
 // The byte size of count elements of size bytes plus header bytes, or UINT64_MAX when it does
 // not fit in 64 bits (a request no allocator grants). count must not be negative.
 inline uint64_t bytes_for(uint64_t count, uint64_t size, uint64_t header = 0) {

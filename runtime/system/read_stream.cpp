@@ -6,24 +6,10 @@
 #include <errno.h>
 #include <stdint.h>
 #include <stdlib.h>
-#include <sys/mman.h>
 
 #include "system/descriptors.h"
 
 namespace {
-
-constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
-
-// Asks for transparent huge pages over the 2 MiB-aligned middle of a fresh buffer. A large read
-// otherwise takes one page fault per 4 KiB of new memory, which costs more than the copy itself.
-// Only a hint: the bytes are the same whether or not the kernel follows it.
-void hint_huge_pages(char* data, size_t size) {
-    auto base = reinterpret_cast<uintptr_t>(data);
-    uintptr_t first = (base + kHugePage - 1) & ~(kHugePage - 1);
-    uintptr_t last = (base + size) & ~(kHugePage - 1);
-    if (last <= first) return;
-    madvise(data + (first - base), last - first, MADV_HUGEPAGE);
-}
 
 // Doubles the buffer behind r; false (r unchanged) when the size would overflow or realloc fails.
 bool grow(qor::DrainedBytes* r) {
@@ -32,7 +18,7 @@ bool grow(qor::DrainedBytes* r) {
     if (bigger == nullptr) return false;
     r->data = bigger;
     r->size *= 2;
-    hint_huge_pages(r->data, r->size);
+    qor::hint_dense(r->data, r->size);  // a large read is filled at once
     return true;
 }
 
@@ -42,7 +28,7 @@ qor::DrainedBytes qor::drain_fd(int fd, size_t first_size) {
     DrainedBytes r{nullptr, 0, first_size == 0 ? 1 : first_size, true, 0};
     r.data = static_cast<char*>(malloc(r.size));
     if (r.data == nullptr) return r;
-    hint_huge_pages(r.data, r.size);
+    qor::hint_dense(r.data, r.size);
     for (;;) {
         size_t room = r.size - 1 - r.len;
         if (room == 0) {
