@@ -1,19 +1,10 @@
-// String vectors: the pool's handles and growth, element access, joining, sorting, and the three
-// splitters with their exact pieces.
+// String vectors: the pool's handles and the memory it keeps, element access, joining, sorting,
+// and the three splitters with their exact pieces.
 #include <string>
 #include <vector>
 
+#include "collections/string_vector_pool.h"
 #include "test_support.h"
-
-// The pool and its counters, read to see its growth points.
-struct QorStrVec {
-    QorString** items;
-    int64_t len;
-    int64_t capacity;
-};
-extern "C" QorStrVec* g_svec_pool;
-extern "C" int64_t g_svec_pool_len;
-extern "C" int64_t g_svec_pool_cap;
 
 namespace {
 
@@ -44,32 +35,47 @@ int64_t svec_of(std::initializer_list<const char*> texts) {
     return h;
 }
 
-}  // namespace
-
-TEST(StrVecPool, HandlesAreSequentialAndSurvivePoolGrowth) {
-    int64_t first = qor_svec_new();
-    EXPECT_EQ(first, g_svec_pool_len - 1);
-    EXPECT_EQ(qor_svec_new(), first + 1);
-    qor_svec_push(first, S("kept"));
-    // The pool starts at 16 records and doubles; fill it up and make one more.
-    while (g_svec_pool_len < g_svec_pool_cap) qor_svec_new();
-    int64_t cap = g_svec_pool_cap;
-    EXPECT_EQ(cap % 16, 0);
-    EXPECT_EQ(cap & (cap - 1), 0);
-    int64_t next = qor_svec_new();
-    EXPECT_EQ(next, cap);
-    EXPECT_EQ(g_svec_pool_cap, cap * 2);
-    EXPECT_EQ(qor_svec_len(next), 0);
-    EXPECT_EQ(pieces_of(first), Pieces{"kept"});
+// The capacity of a vector's pointer array; 0 once its chunk is released.
+int64_t capacity_of(int64_t handle) {
+    const QorStrVec* v = qor::svec::find_record(handle);
+    return v == nullptr ? 0 : v->capacity;
 }
 
-// Run in a child process, whose pool is untouched: handles start at 0 and the seventeenth
-// vector takes the pool from 16 records to 32.
-TEST(StrVecPoolDeathTest, FreshPoolStartsAtZeroAndGrowsAtTheSeventeenth) {
+}  // namespace
+
+// Run in a child process, whose pool is untouched. Handles count up from 0 and are never
+// reused, while the chunks held follow the vectors in use: after 20,000 split-and-free cycles
+// only the four kept vectors' chunks, the newest one and at most one idle one are held. The kept
+// vectors' chunks (16, 32, 48 and 64) share a home slot in the 16-slot directory, so releasing
+// the second one moves the later two back along the probe run; they must still be found, and a
+// freed handle reads as empty and takes pushes again.
+TEST(StrVecPoolDeathTest, MemoryFollowsLiveVectorsNotHandlesIssued) {
     auto check = [] {
-        bool ok = g_svec_pool_cap == 0 && qor_svec_new() == 0 && g_svec_pool_cap == 16;
-        for (int64_t want = 1; want < 16; want++) ok = ok && qor_svec_new() == want;
-        ok = ok && g_svec_pool_cap == 16 && qor_svec_new() == 16 && g_svec_pool_cap == 32;
+        qor_arena_mode(1);
+        QorString* text = qor_string_from_cstr("one two three");
+        std::vector<int64_t> kept;
+        bool ok = qor_svec_new() == 0;
+        qor_arena_save();
+        for (int64_t want = 1; want < 20000; want++) {
+            int64_t h = qor_str_split_whitespace(text);
+            ok = ok && h == want && qor_svec_len(h) == 3;
+            if (h % 4096 == 0) {
+                kept.push_back(h);
+                qor_arena_save();  // past the kept pieces
+                continue;
+            }
+            qor_svec_free(h);
+            qor_arena_restore();
+        }
+        ok = ok && kept.size() == 4 && g_svec_chunk_count <= 6 && g_svec_dir_cap == 16;
+        qor_svec_free(kept[1]);
+        qor_svec_free(kept[0]);  // takes the idle place, so chunk 32 is released
+        ok = ok && g_svec_chunk_count <= 5 && qor_svec_len(kept[1]) == 0;
+        for (int64_t h : {kept[2], kept[3]}) {
+            ok = ok && qor_svec_len(h) == 3 && text_of(qor_svec_get(h, 2)) == "three";
+        }
+        ok = ok && qor_svec_push(kept[1], text) == 0 && qor_svec_get(kept[1], 0) == text;
+        ok = ok && qor_svec_len(kept[3]) == 3 && qor_svec_new() == 20000;
         exit(ok ? 0 : 1);
     };
     EXPECT_EXIT(check(), testing::ExitedWithCode(0), "");
@@ -102,7 +108,7 @@ TEST(StrVec, PushGrowsPastEightAndFreeKeepsTheHandle) {
         pushed.push_back(i == 3 ? nullptr : S(std::to_string(i).c_str()));
         ASSERT_EQ(qor_svec_push(h, pushed.back()), 0);
         // The pointer array starts at 8 and doubles on the ninth and seventeenth push.
-        EXPECT_EQ(g_svec_pool[h].capacity, i < 8 ? 8 : i < 16 ? 16 : 32) << i;
+        EXPECT_EQ(capacity_of(h), i < 8 ? 8 : i < 16 ? 16 : 32) << i;
     }
     ASSERT_EQ(qor_svec_len(h), 20);
     for (int i = 0; i < 20; i++) EXPECT_EQ(qor_svec_get(h, i), pushed[i]);
@@ -117,10 +123,10 @@ TEST(StrVec, PushGrowsPastEightAndFreeKeepsTheHandle) {
 
     qor_svec_free(h);
     EXPECT_EQ(qor_svec_len(h), 0);
-    EXPECT_EQ(g_svec_pool[h].capacity, 0);
+    EXPECT_EQ(capacity_of(h), 0);
     EXPECT_EQ(qor_svec_push(h, pushed[1]), 0);
     EXPECT_EQ(qor_svec_get(h, 0), pushed[1]);
-    EXPECT_EQ(g_svec_pool[h].capacity, 8);
+    EXPECT_EQ(capacity_of(h), 8);
     qor_svec_free(h);
     qor_svec_free(h);
 }
