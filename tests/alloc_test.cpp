@@ -48,26 +48,42 @@ void refuse_after(int64_t pass, int64_t count = 1) {
     g_pass_before_failure.store(pass);
 }
 
+// While non-zero, every request of at least this many bytes is refused.
+std::atomic<uint64_t> g_refuse_from_bytes{0};
+
+bool too_big(size_t n) {
+    uint64_t from = g_refuse_from_bytes.load(std::memory_order_relaxed);
+    return from != 0 && n >= from;
+}
+
+// Refuses every request of `bytes` and more: a large table's growth, say, while the small
+// requests around it pass.
+void refuse_from(uint64_t bytes) { g_refuse_from_bytes.store(bytes); }
+
 }  // namespace
 
 extern "C" void* __wrap_malloc(size_t n) {
-    return refuse_this_request() ? nullptr : __real_malloc(n);
+    return too_big(n) || refuse_this_request() ? nullptr : __real_malloc(n);
 }
 
 extern "C" void* __wrap_calloc(size_t count, size_t size) {
-    return refuse_this_request() ? nullptr : __real_calloc(count, size);
+    size_t n = 0;
+    if (__builtin_mul_overflow(count, size, &n)) n = SIZE_MAX;
+    return too_big(n) || refuse_this_request() ? nullptr : __real_calloc(count, size);
 }
 
 extern "C" void* __wrap_realloc(void* p, size_t n) {
-    return refuse_this_request() ? nullptr : __real_realloc(p, n);
+    return too_big(n) || refuse_this_request() ? nullptr : __real_realloc(p, n);
 }
 
 namespace {
 
 // The one line the out-of-memory stop writes for a request of n bytes.
-testing::Matcher<const std::string&> stop_for(uint64_t n) {
-    return testing::Eq("[qor] FATAL: out of memory (" + std::to_string(n) + " bytes)\n");
+std::string stop_line(uint64_t n) {
+    return "[qor] FATAL: out of memory (" + std::to_string(n) + " bytes)\n";
 }
+
+testing::Matcher<const std::string&> stop_for(uint64_t n) { return testing::Eq(stop_line(n)); }
 
 }  // namespace
 
@@ -132,6 +148,98 @@ TEST(OutOfMemoryDeathTest, StopsWithOneLineNamingTheRequest) {
                                "\\[qor\\] backtrace of the failing thread:\n."));
 }
 
+namespace {
+
+QorString* key(int64_t k) { return qor_string_from_cstr(("k" + std::to_string(k)).c_str()); }
+
+// 2868 entries fill a new string-keyed map to its growth point: the next new key doubles it
+// to 8192 slots of 24 bytes.
+constexpr int64_t kAtGrowth = 2868;
+constexpr uint64_t kGrownSlots = 8192 * 24;
+
+// Fills a string-keyed map to its growth point, then stores one more key with Store (insert,
+// inc or update, which store the same number here) while growth is refused. Exits 0 when
+// every key is found.
+template <int64_t (*Store)(QorStrHashMap*, QorString*, int64_t)>
+void store_at_growth() {
+    QorStrHashMap* m = qor_str_hashmap_new();
+    for (int64_t k = 0; k < kAtGrowth; k++) qor_str_hashmap_insert(m, key(k), k);
+    refuse_from(kGrownSlots);
+    Store(m, key(kAtGrowth), kAtGrowth);
+    bool all = true;
+    for (int64_t k = 0; k <= kAtGrowth; k++) all = all && qor_str_hashmap_get(m, key(k)) == k;
+    _exit(all ? 0 : 2);
+}
+
+// Inserts key into a new string map while requests of refused bytes and more fail.
+void insert_into_string_map(QorString* key, uint64_t refused) {
+    QorStrMap* m = qor_strmap_new();
+    refuse_from(refused);
+    _exit(qor_strmap_insert(m, key, 1) == 1 && qor_strmap_get(m, key) == 1 ? 0 : 2);
+}
+
+}  // namespace
+
+// Growth or a node that cannot get memory never costs a map a key. The string-keyed map stops
+// with the out-of-memory line when it cannot grow (insert, inc and update used to go on in the
+// old table, which then filled up and lost every further key, each reported as stored), and so
+// does the registry cache that parses into it; the string map stops when it cannot get a node
+// (its insert used to answer 0 and leave the key out). Where a failed allocation loses nothing,
+// the map goes on: the string map keeps longer chains, the integer map keeps its deleted slots.
+TEST(OutOfMemoryDeathTest, MapsStopRatherThanDropAKey) {
+    ArenaOff off;
+    struct Case {
+        const char* what;
+        void (*run)();
+        int status;
+        std::string err;
+    };
+    const Case cases[] = {
+        {"string-keyed insert", store_at_growth<qor_str_hashmap_insert>, 1, stop_line(kGrownSlots)},
+        {"string-keyed inc", store_at_growth<qor_str_hashmap_inc>, 1, stop_line(kGrownSlots)},
+        {"string-keyed update", store_at_growth<qor_str_hashmap_update>, 1, stop_line(kGrownSlots)},
+        {"registry cache of 2869 pairs",
+         [] {
+             std::string text;
+             for (int64_t k = 0; k <= kAtGrowth; k++) text += "k" + std::to_string(k) + "=v;";
+             refuse_from(kGrownSlots);
+             QorString* all = qor_string_from_cstr(text.c_str());
+             _exit(text_of(reg_cached_lookup(all, key(kAtGrowth), 0)) == "v" ? 0 : 2);
+         },
+         1, stop_line(kGrownSlots)},
+        // The first chunk of nodes; a long key's node, malloc'd on its own.
+        {"string map node", [] { insert_into_string_map(key(0), 1024); }, 1, stop_line(1024)},
+        {"string map long-key node",
+         [] { insert_into_string_map(qor_string_from_cstr(std::string(300, 'x').c_str()), 344); },
+         1, stop_line(344)},
+        {"string map buckets that cannot double",
+         [] {
+             QorStrMap* m = qor_strmap_new();
+             for (int64_t k = 0; k < 49; k++) qor_strmap_insert(m, key(k), k);
+             refuse_from(128 * sizeof(void*));  // the doubled bucket array; the node fits
+             bool all = qor_strmap_insert(m, key(49), 49) == 1 && m->bucket_count == 64;
+             for (int64_t k = 0; k < 50; k++) all = all && qor_strmap_get(m, key(k)) == k;
+             _exit(all ? 0 : 2);
+         },
+         0, ""},
+        {"integer map rebuild without its tags",
+         [] {
+             QorIntMap* m = hashmap_new();
+             for (int64_t k = 0; k < 91751; k++) hashmap_insert(m, k, k);
+             for (int64_t k = 0; k < 8192; k++) hashmap_remove(m, k);
+             refuse_from(131072);  // the rebuilt table's tag bytes
+             hashmap_insert(m, -1, -1);
+             bool all = hashmap_len(m) == 91751 - 8192 + 1 && hashmap_get(m, -1) == -1;
+             for (int64_t k = 8192; k < 91751; k++) all = all && hashmap_get(m, k) == k;
+             _exit(all ? 0 : 2);
+         },
+         0, ""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EXIT(c.run(), testing::ExitedWithCode(c.status), testing::Eq(c.err)) << c.what;
+    }
+}
+
 // With only the block refused the arena falls back to the request alone and the value is good.
 TEST(OutOfMemoryDeathTest, ArenaFallsBackWhenOnlyTheBlockIsRefused) {
     EXPECT_EXIT(
@@ -148,7 +256,8 @@ TEST(OutOfMemoryDeathTest, ArenaFallsBackWhenOnlyTheBlockIsRefused) {
 // the next request of that power: a kept block must come back zeroed when asked, whatever its
 // size, and blocks of 2 MiB and up start on a 2 MiB boundary.
 TEST(BigBlocks, KeptBlocksComeBackZeroedAndAligned) {
-    for (uint64_t n : {qor::kBigBlock, qor::kBigBlock * 3 / 2, uint64_t{3} << 20, uint64_t{8} << 20}) {
+    for (uint64_t n :
+         {qor::kBigBlock, qor::kBigBlock * 3 / 2, uint64_t{3} << 20, uint64_t{8} << 20}) {
         auto* first = static_cast<unsigned char*>(qor::big_alloc(n, false, qor::Touch::kSparse));
         ASSERT_NE(first, nullptr) << n;
         memset(first, 0xAB, n);
@@ -206,7 +315,15 @@ bool splitting() {
         return false;
     }
     int64_t h = qor_str_split(S("p q r s"), S(" "));
-    return h < 0 || (qor_svec_len(h) == 4 && is(qor_svec_get(h, 3), "s"));
+    if (h >= 0 && (qor_svec_len(h) != 4 || !is(qor_svec_get(h, 3), "s"))) return false;
+    // A push to a vector whose chunk was released (its handle is 300 handles old) makes the
+    // chunk again, or fails with the vector still empty.
+    QorString* x = S("x");
+    int64_t old = qor_svec_new();
+    for (int i = 0; i < 300; i++) qor_svec_new();
+    if (old < 0) return true;
+    if (qor_svec_push(old, x) != 0) return qor_svec_len(old) == 0;
+    return qor_svec_len(old) == 1 && qor_svec_get(old, 0) == x;
 }
 
 bool maps() {
@@ -238,13 +355,14 @@ bool maps() {
     QorString* first = reg_cached_lookup(S("a=1;b=22"), S("b"), 0);
     if (!is(first, "22") && !is(first, "")) return false;
     if (!is(reg_cached_lookup(S("a=1;b=22"), S("b"), 0), "22")) return false;
-    // Past 48 keys the string map doubles its buckets; a node it cannot get is reported as 0.
+    // Past 48 keys the string map doubles its buckets; a node it cannot get stops the process,
+    // so every key is stored.
     if (QorStrMap* m = qor_strmap_new()) {
         int64_t stored = 0;
         for (int64_t k = 0; k < 50; k++) stored += qor_strmap_insert(m, keys[k], k);
-        bool good = qor_strmap_size(m) == stored;
+        bool good = stored == 50 && qor_strmap_size(m) == 50 && qor_strmap_get(m, keys[49]) == 49;
         QorVec* values = qor_strmap_values(m);
-        good = good && (values == nullptr || qor_vec_len(values) == stored);
+        good = good && (values == nullptr || qor_vec_len(values) == 50);
         qor_vec_free(values);
         qor_strmap_free(m);
         if (!good) return false;

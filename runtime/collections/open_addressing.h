@@ -28,6 +28,8 @@
 #include <cassert>
 #include <cstddef>
 
+#include "core/internal.h"
+
 namespace qor::oa {
 
 // Slot states as the public slot records spell them.
@@ -220,7 +222,9 @@ class Table {
 
     // Once live plus deleted slots pass 70 % of the table, rebuilds it at the same capacity so
     // that deleted slots stop lengthening every path. Waits until at least 1/16 of the slots are
-    // deleted, so that churn near the limit pays for one rebuild with many removals.
+    // deleted, so that churn near the limit pays for one rebuild with many removals. A rebuild
+    // that cannot get memory is skipped: every entry stays, and deleted slots still take new
+    // ones.
     static void reclaim_deleted(Record* map) {
         int64_t deleted = block_of(map)->deleted;
         if ((map->count + deleted) * 10 > map->capacity * 7 && deleted * 16 >= map->capacity) {
@@ -230,17 +234,21 @@ class Table {
 
     // Moves every occupied slot, in slot order, to the first empty slot of its path in a fresh
     // array of new_capacity slots; deleted slots are dropped. When memory is short the table
-    // stays as it was and false is returned.
-    static bool rehash(Record* map, int64_t new_capacity) {
+    // stays as it was and the byte size of the refused request is returned; 0 on success.
+    static uint64_t rehash(Record* map, int64_t new_capacity) {
         Slot* fresh = zeroed_slots<Slot>(new_capacity);
         uint8_t* fresh_tags = empty_tags(new_capacity);
         uint32_t* fresh_hashes = hash_words(new_capacity);
         if (fresh == nullptr || fresh_tags == nullptr ||
             (Traits::kKeepsHashes && fresh_hashes == nullptr)) {
+            auto n = static_cast<uint64_t>(new_capacity);
+            uint64_t refused = fresh == nullptr        ? qor::bytes_for(n, sizeof(Slot))
+                               : fresh_tags == nullptr ? n + kGroup - 1
+                                                       : qor::bytes_for(n, sizeof(uint32_t));
             free(fresh);
             free(fresh_tags);
             free(fresh_hashes);
-            return false;
+            return refused;
         }
         Block<Record>* block = block_of(map);
         uint64_t mask = static_cast<uint64_t>(new_capacity - 1);
@@ -275,7 +283,7 @@ class Table {
         block->tags = fresh_tags;
         block->hashes = fresh_hashes;
         block->deleted = 0;
-        return true;
+        return 0;
     }
 
   private:

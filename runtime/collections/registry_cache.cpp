@@ -60,20 +60,17 @@ QorString* pair_copy(const char* bytes, int64_t n) {
     return s;
 }
 
-// Stores one pair. While the map is being built no value has been handed out, so a value
-// replaced by a later pair, and a key copy the map did not keep, are freed at once.
+// Stores one pair (the map stops the process rather than leave one out). While the map is
+// being built no value has been handed out, so when a later pair replaces a value, that value
+// is freed at once, and so is the new key copy, since the map keeps the key it already holds.
 void store_pair(QorStrHashMap* map, const char* key, int64_t key_len, const char* value,
                 int64_t value_len) {
     QorString* k = pair_copy(key, key_len);
     QorString* v = pair_copy(value, value_len);
-    int64_t before = map->count;
     QorString* previous = as_string(qor_str_hashmap_insert(map, k, reinterpret_cast<int64_t>(v)));
     if (previous != nullptr) {
         qor_ffi_free_string(k);
         qor_ffi_free_string(previous);
-    } else if (map->count == before) {
-        qor_ffi_free_string(k);
-        qor_ffi_free_string(v);
     }
 }
 

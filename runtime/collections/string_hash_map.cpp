@@ -63,11 +63,14 @@ struct StringKeys {
 using Table = qor::oa::Table<StringKeys>;
 
 // The growth check every insert, inc and update makes first: past 70 % occupied slots the table
-// doubles (dropping deleted slots; when memory is short it stays as it is). Below that, a table
-// whose deleted slots have filled it up is rebuilt at the same capacity.
+// doubles, dropping deleted slots. Growth that cannot get memory stops the process: going on in
+// the old table would fill it and then lose the keys that no longer fit, each reported as
+// stored. Below that, a table whose deleted slots have filled it up is rebuilt at the same
+// capacity.
 void make_room(QorStrHashMap* map) {
     if (map->count * 10 > map->capacity * 7) {
-        Table::rehash(map, map->capacity * 2);
+        uint64_t refused = Table::rehash(map, map->capacity * 2);
+        if (refused != 0) qor::out_of_memory(refused);
     } else {
         Table::reclaim_deleted(map);
     }
@@ -157,8 +160,8 @@ extern "C" QOR_API QorStrHashMap* qor_str_hashmap_new(void) {
 
 // Looks along the whole probe path (up to its first empty slot) for a live equal key before
 // reusing the first deleted slot met, so a key removed and stored again never shadows or
-// duplicates a live entry further along. Returns 0 also when no slot could be found, which
-// happens only when the table is full and growth failed.
+// duplicates a live entry further along. Growth keeps the table at most 70 % full, so a new key
+// always finds a slot.
 extern "C" QOR_API int64_t qor_str_hashmap_insert(QorStrHashMap* map, QorString* key,
                                                   int64_t value) {
     if (map == nullptr) return 0;

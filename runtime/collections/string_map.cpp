@@ -100,11 +100,13 @@ void free_table(T* table, int64_t count) {
     qor::big_free(table, static_cast<uint64_t>(count) * sizeof(T));
 }
 
-// A block of n bytes (from block_bytes) for a node, or null when memory is short.
+// A block of n bytes (from block_bytes) for a node. Callers take an insert of a usable key as
+// done (it answers 1), so a block the heap refuses stops the process rather than leave the key
+// out.
 void* take_block(MapBlock* b, size_t n) {
     if (n > kLargestPooled) {
-        void* p = malloc(n);
-        if (p != nullptr) b->large_nodes++;
+        void* p = qor::xmalloc(n);
+        b->large_nodes++;
         return p;
     }
     FreeBlock*& reuse = b->free_blocks[n / kBlockAlign];
@@ -115,7 +117,7 @@ void* take_block(MapBlock* b, size_t n) {
     }
     if (static_cast<size_t>(b->end - b->unused) < n) {
         auto* chunk = static_cast<Chunk*>(new_chunk(b->next_chunk));
-        if (chunk == nullptr) return nullptr;
+        if (chunk == nullptr) qor::out_of_memory(b->next_chunk);
         chunk->older = b->chunks;
         chunk->bytes = b->next_chunk;
         b->chunks = chunk;
@@ -219,7 +221,7 @@ QorVec* list_nodes(const QorStrMap* map, Field field) {
 
 }  // namespace
 
-// Null when memory is short, as is an insert that cannot get its node (0, nothing stored).
+// Null when memory is short. (An insert that cannot get its node stops instead; see take_block.)
 extern "C" QOR_API QorStrMap* qor_strmap_new(void) {
     auto* block = static_cast<MapBlock*>(calloc(1, sizeof(MapBlock)));
     if (block == nullptr) return nullptr;
@@ -254,7 +256,6 @@ extern "C" QOR_API int64_t qor_strmap_insert(QorStrMap* map, const QorString* ke
         return 1;
     }
     auto* node = static_cast<QorStrMapNode*>(take_block(block_of(map), block_bytes(key->len)));
-    if (node == nullptr) return 0;
     node->key = reinterpret_cast<char*>(node + 1);
     if (key->len > 0) memcpy(node->key, key->data, static_cast<size_t>(key->len));
     node->key[key->len] = '\0';
