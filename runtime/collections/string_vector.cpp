@@ -339,23 +339,26 @@ extern "C" QOR_API int64_t qor_svec_clear(int64_t handle) {
 extern "C" QOR_API QorString* qor_svec_join(int64_t handle, const QorString* sep) {
     QorStrVec* v = lookup(handle);
     if (v == nullptr || v->len == 0) return qor::fresh_empty_string();
+    // Read once: the byte copies below could alias the record as far as the compiler knows.
+    QorString* const* items = v->items;
+    const int64_t len = v->len;
     int64_t sep_len = qor::is_missing(sep) || sep->len < 0 ? 0 : sep->len;
     int64_t total = 0;
-    if (!qor::times_length(&total, sep_len, v->len - 1)) return qor::fresh_empty_string();
-    for (int64_t i = 0; i < v->len; i++) {
-        const QorString* e = v->items[i];
+    if (!qor::times_length(&total, sep_len, len - 1)) return qor::fresh_empty_string();
+    for (int64_t i = 0; i < len; i++) {
+        const QorString* e = items[i];
         if (qor::is_missing(e) || e->len <= 0) continue;
         if (!qor::add_length(&total, e->len)) return qor::fresh_empty_string();
     }
     QorString* r = qor::make_string_uninit(total);
     char* out = r->data;
-    for (int64_t i = 0; i < v->len; i++) {
+    for (int64_t i = 0; i < len; i++) {
         if (i > 0) {
             qor::text::copy_bytes(out, sep_len > 0 ? sep->data : nullptr,
                                   static_cast<size_t>(sep_len));
             out += sep_len;
         }
-        const QorString* e = v->items[i];
+        const QorString* e = items[i];
         if (qor::is_missing(e) || e->len <= 0) continue;
         qor::text::copy_bytes(out, e->data, static_cast<size_t>(e->len));
         out += e->len;
