@@ -2,8 +2,9 @@
 // the runtime makes over a workload of strings, the builder, vectors, arrays, the three maps,
 // the registry cache, splitting, channels and the event loop. Every run must end in a correct
 // result, a reported failure, or the out-of-memory stop; never a signal and never a wrong answer.
-// The program is linked with --wrap for malloc, calloc and realloc, so the wrappers below see
-// every request made by the runtime's own code (not those made inside glibc or libstdc++).
+// The program is linked with --wrap for malloc, calloc, realloc and mmap, so the wrappers below
+// see every request made by the runtime's own code (not those made inside glibc or libstdc++).
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,6 +22,7 @@
 extern "C" void* __real_malloc(size_t n);
 extern "C" void* __real_calloc(size_t count, size_t size);
 extern "C" void* __real_realloc(void* p, size_t n);
+extern "C" void* __real_mmap(void* at, size_t n, int prot, int flags, int fd, off_t offset);
 
 namespace {
 
@@ -74,6 +76,11 @@ extern "C" void* __wrap_calloc(size_t count, size_t size) {
 
 extern "C" void* __wrap_realloc(void* p, size_t n) {
     return too_big(n) || refuse_this_request() ? nullptr : __real_realloc(p, n);
+}
+
+// Big blocks (large tables) are mapped directly: a refused size refuses their mapping too.
+extern "C" void* __wrap_mmap(void* at, size_t n, int prot, int flags, int fd, off_t offset) {
+    return too_big(n) ? MAP_FAILED : __real_mmap(at, n, prot, flags, fd, offset);
 }
 
 namespace {

@@ -23,7 +23,6 @@
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/mman.h>
 
 #include <cassert>
 #include <cstddef>
@@ -75,22 +74,18 @@ struct Block {
     int64_t deleted;   // slots in the deleted state
 };
 
-constexpr size_t kHugePage = size_t{2} << 20;
-
-// A zero-filled array of n slots on the process heap (release with free), or null. Arrays of
-// 2 MiB and more are aligned to 2 MiB and marked for huge pages, so that filling a large table
-// takes one page fault per 2 MiB instead of one per 4 KiB.
+// A zero-filled array of n slots (release with free_slots), or null. Large arrays are dense big
+// blocks: mapped with the huge-page hint, and kept when freed for the next table of their size,
+// so a program that fills and frees large maps in turn keeps touching the same pages.
 template <typename Slot>
 Slot* zeroed_slots(int64_t n) {
-    size_t bytes = static_cast<size_t>(n) * sizeof(Slot);
-    if (n <= 0 || bytes / sizeof(Slot) != static_cast<size_t>(n)) return nullptr;
-    if (bytes < kHugePage) return static_cast<Slot*>(calloc(static_cast<size_t>(n), sizeof(Slot)));
-    size_t rounded = (bytes + kHugePage - 1) & ~(kHugePage - 1);
-    void* p = aligned_alloc(kHugePage, rounded);
-    if (p == nullptr) return nullptr;
-    madvise(p, rounded, MADV_HUGEPAGE);
-    memset(p, 0, bytes);
-    return static_cast<Slot*>(p);
+    if (n <= 0 || static_cast<uint64_t>(n) > UINT64_MAX / sizeof(Slot)) return nullptr;
+    return static_cast<Slot*>(qor::big_alloc(static_cast<uint64_t>(n) * sizeof(Slot), true));
+}
+
+template <typename Slot>
+void free_slots(Slot* slots, int64_t n) {
+    qor::big_free(slots, static_cast<uint64_t>(n) * sizeof(Slot));
 }
 
 // A tag array for n slots, all empty, or null.
@@ -129,7 +124,7 @@ class Table {
         block->hashes = hash_words(capacity);
         if (block->record.entries == nullptr || block->tags == nullptr ||
             (Traits::kKeepsHashes && block->hashes == nullptr)) {
-            free(block->record.entries);
+            free_slots(block->record.entries, capacity);
             free(block->tags);
             free(block->hashes);
             free(block);
@@ -143,7 +138,7 @@ class Table {
 
     static void destroy(Record* map) {
         Block<Record>* block = block_of(map);
-        free(map->entries);
+        free_slots(map->entries, map->capacity);
         free(block->tags);
         free(block->hashes);
         free(block);
@@ -245,7 +240,7 @@ class Table {
             uint64_t refused = fresh == nullptr        ? qor::bytes_for(n, sizeof(Slot))
                                : fresh_tags == nullptr ? n + kGroup - 1
                                                        : qor::bytes_for(n, sizeof(uint32_t));
-            free(fresh);
+            free_slots(fresh, new_capacity);
             free(fresh_tags);
             free(fresh_hashes);
             return refused;
@@ -275,7 +270,7 @@ class Table {
             moved++;
         }
         assert(moved == map->count);
-        free(map->entries);
+        free_slots(map->entries, map->capacity);
         free(block->tags);
         free(block->hashes);
         map->entries = fresh;
