@@ -59,9 +59,10 @@ size_t pending(const FILE* f) {
                : 0;
 }
 
-// Appends the two pieces at the write pointer; the caller has checked that they fit.
+// Appends the two pieces at the write pointer; the caller has checked that they fit. An empty
+// piece copies nothing (the write pointer is null while a stream has no buffer yet).
 void copy_in(FILE* f, const char* a, size_t na, const char* b, size_t nb) {
-    memcpy(f->_IO_write_ptr, a, na);
+    if (na > 0) memcpy(f->_IO_write_ptr, a, na);
     if (nb > 0) memcpy(f->_IO_write_ptr + na, b, nb);
     f->_IO_write_ptr += na + nb;
 }
