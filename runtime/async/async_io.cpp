@@ -207,11 +207,13 @@ extern "C" QOR_API char* qor_async_socket_read(QorSocket* socket) {
 
 // Stops silently at a real error such as a peer that went away (no SIGPIPE).
 extern "C" QOR_API void qor_async_socket_write(QorSocket* socket, const char* text) {
-    if (socket == nullptr || text == nullptr || !socket->open) return;
-    net::send_all(socket->fd, text, strlen(text));
+    net::write_text(socket, text);
 }
 
+// A connect still pending leaves the default loop first, so the loop never calls back into the
+// freed record.
 extern "C" QOR_API void qor_async_socket_close(QorSocket* socket) {
+    if (socket != nullptr) net::forget_pending_connect(socket);
     net::free_socket_record(socket);
 }
 

@@ -225,5 +225,5 @@ extern "C" QOR_API char* qor_nb_socket_read(QorSocket* socket) {
 }
 
 extern "C" QOR_API void qor_nb_socket_write(QorSocket* socket, const char* text) {
-    qor_async_socket_write(socket, text);
+    net::write_text(socket, text);
 }

@@ -28,11 +28,15 @@ QorSocket* net::new_socket_record(int type) {
 
 void net::free_socket_record(QorSocket* s) {
     if (s == nullptr) return;
-    forget_pending_connect(s);
     if (s->fd >= 0) close(s->fd);
     s->fd = -1;
     free(s->host);
     free(s);
+}
+
+void net::write_text(const QorSocket* s, const char* text) {
+    if (s == nullptr || text == nullptr || !s->open) return;
+    send_all(s->fd, text, strlen(text));
 }
 
 bool net::resolve_ipv4(const char* host, int socktype, int64_t port, sockaddr_in* out) {

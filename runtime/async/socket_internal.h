@@ -19,12 +19,16 @@ constexpr int32_t kRecvBuffer = 4096;
 // SOCK_DGRAM), or null when either cannot be made (nothing is left behind).
 QOR_INTERNAL QorSocket* new_socket_record(int type);
 
-// Drops a pending connect's registration, closes fd if it is open, frees the host copy and the
-// record. Null does nothing.
+// Closes fd if it is open, frees the host copy and the record. Null does nothing.
 QOR_INTERNAL void free_socket_record(QorSocket* s);
 
+// Sends text up to its NUL on an open socket (send_all); nothing for a null or closed socket or
+// a null text. The write of the blocking and the event-driven sockets alike.
+QOR_INTERNAL void write_text(const QorSocket* s, const char* text);
+
 // Unregisters the pending connect of s from the default loop and frees its wait record; nothing
-// when s has none. Called by free_socket_record before the descriptor closes.
+// when s has none. Defined with the event-driven sockets; the socket close calls it before the
+// descriptor goes.
 QOR_INTERNAL void forget_pending_connect(const QorSocket* s);
 
 // Fills out with host (dotted IPv4 first, else the first IPv4 result of name resolution for

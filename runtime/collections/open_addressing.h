@@ -54,7 +54,7 @@ class Group {
     }
     uint32_t empty() const { return matching(kTagEmpty); }
     // Empty or deleted: the slots an insert may take.
-    uint32_t free() const { return static_cast<uint32_t>(_mm_movemask_epi8(tags_)); }
+    uint32_t vacant() const { return static_cast<uint32_t>(_mm_movemask_epi8(tags_)); }
 
   private:
     __m128i tags_;
@@ -167,7 +167,7 @@ class Table {
                 uint64_t j = (i + static_cast<unsigned>(__builtin_ctz(m))) & mask;
                 if (Traits::same_key(map->entries[j], key)) return {static_cast<int64_t>(j), true};
             }
-            uint32_t free_slots = g.free();
+            uint32_t free_slots = g.vacant();
             if (target < 0 && free_slots != 0) {
                 target = static_cast<int64_t>(
                     (i + static_cast<unsigned>(__builtin_ctz(free_slots))) & mask);
