@@ -128,7 +128,14 @@ TEST(FfiFrame, WorksThroughDlsym) {
 }
 
 TEST(FfiFrame, FailuresStayInTheirThread) {
-    if (qor_ffi_begin() == 0) qor_panic(qor_string_from_cstr("main thread"));
+    if (qor_ffi_begin() == 0) {
+        // A frame opened meanwhile on another thread's stack leaves this one's opener alive.
+        std::thread([] {
+            if (qor_ffi_begin() == 0) qor_panic_divzero();
+            qor_ffi_end();
+        }).join();
+        qor_panic(qor_string_from_cstr("main thread"));
+    }
     qor_ffi_end();
     std::thread([] {
         if (qor_ffi_begin() == 0) qor_panic_divzero();
@@ -154,4 +161,56 @@ TEST(FfiFrameDeathTest, ThreadWithoutFrameEndsTheProcess) {
         qor_ffi_end();
     };
     EXPECT_EXIT(fail_in_other_thread(), testing::ExitedWithCode(1), testing::Eq("panic: other\n"));
+}
+
+namespace {
+
+// Opens the frame and returns, so the recovery point is left in a frame that no longer exists.
+__attribute__((noinline)) int32_t open_frame_and_return() {
+    int32_t result = qor_ffi_begin();
+    asm volatile("" ::: "memory");  // not a tail call: this function is the opener
+    return result;
+}
+
+// A host that wrapped qor_ffi_begin in a helper, then fails in its own body.
+__attribute__((noinline)) void fail_after_opener_returned(int how) {
+    if (open_frame_and_return() != 0) return;
+    switch (how) {
+        case 0:
+            qor_panic(qor_string_from_cstr("boom"));
+            break;
+        case 1:
+            qor_assert(0);
+            break;
+        case 2:
+            qor_panic_bounds(5, 3);
+            break;
+        default:
+            qor_panic_divzero();
+            break;
+    }
+}
+
+}  // namespace
+
+// A failure raised after the opener returned stops the process through the usual fatal exit
+// instead of jumping into the dead frame, whichever operation raises it.
+TEST(FfiFrameDeathTest, FailureAfterTheOpenerReturnedStops) {
+    const std::string stop =
+        "[qor] FATAL: a failure was raised into a foreign-call frame whose opening function has "
+        "returned: ";
+    const char* messages[] = {"boom", "assertion failed", "array index 5 out of bounds [0, 3)",
+                              "division by zero"};
+    for (int how = 0; how < 4; how++) {
+        EXPECT_EXIT(fail_after_opener_returned(how), testing::ExitedWithCode(1),
+                    testing::Eq(stop + messages[how] + "\n"))
+            << messages[how];
+    }
+    EXPECT_EXIT(
+        {
+            setenv("QOR_BACKTRACE", "1", 1);
+            fail_after_opener_returned(0);
+        },
+        testing::ExitedWithCode(1),
+        testing::ContainsRegex("returned: boom\n\\[qor\\] backtrace of the failing thread:\n"));
 }

@@ -1,7 +1,9 @@
 // int32_t qor_ffi_begin(void): clears the calling thread's frame state, marks the frame open,
-// then tail-jumps into _setjmp with the thread's jmp_buf. Because of the tail jump, _setjmp
-// records the caller's stack pointer, return address and callee-saved registers, so a later
-// longjmp resumes in the caller as a second return of qor_ffi_begin, with the value 1.
+// records the caller's stack pointer as it is once this call returns (a failure compares it
+// with its own to tell whether the caller is still running), then tail-jumps into _setjmp with
+// the thread's jmp_buf. Because of the tail jump, _setjmp records the caller's stack pointer,
+// return address and callee-saved registers, so a later longjmp resumes in the caller as a
+// second return of qor_ffi_begin, with the value 1.
 //
 // Built with -fcf-protection (__CET__ set: bit 0 indirect-branch tracking, bit 1 shadow
 // stack), the entry starts with endbr64, since hosts reach it through pointers too, and the
@@ -21,6 +23,7 @@
 qor_ffi_begin:
     .cfi_startproc
     QOR_ENDBR
+    leaq 8(%rsp), %rdi      // the caller's stack pointer, above our return address
     subq $8, %rsp
     .cfi_adjust_cfa_offset 8
     call qor_ffi_prepare

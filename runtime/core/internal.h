@@ -29,8 +29,17 @@ QOR_INTERNAL void* qor_alloc(uint64_t n);
 QOR_INTERNAL extern __thread QorArenaBlock* g_arena_current QOR_INITIAL_EXEC;
 
 // Raises text into the calling thread's open foreign-call frame (flag, message, longjmp).
-// Only called when the frame is active.
-QOR_INTERNAL QOR_NORETURN void qor_ffi_trigger(const char* text);
+// Only called when the frame is active. raised_at is the stack pointer of the code that made
+// the failing call (QOR_RAISED_AT in the runtime function it called): when that lies above
+// the stack pointer of the frame's opener, the opener has returned, and instead of jumping
+// into its dead frame the process stops with a "[qor] FATAL: " line and status 1.
+QOR_INTERNAL QOR_NORETURN void qor_ffi_trigger(const char* text, uintptr_t raised_at);
+
+// The caller's stack pointer at the call to the function this is written in (its canonical
+// frame address: the frame pointer that reading the frame address forces, plus the saved frame
+// pointer and the return address). Taken in the machine stack even when a sanitizer keeps
+// locals elsewhere.
+#define QOR_RAISED_AT() (reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) + 16)
 
 // 1 while the calling thread has an open foreign-call frame.
 QOR_INTERNAL int32_t qor_ffi_frame_active(void);
