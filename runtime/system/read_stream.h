@@ -45,14 +45,36 @@ QOR_INTERNAL size_t read_line(FILE* f, char* buffer, size_t size);
 // would. While the process has a single thread the lock is skipped, as stdio's own calls skip
 // theirs: only this thread could start another, and it is busy until unlock_stream. Returns
 // whether the lock was taken, which unlock_stream needs.
+// ThreadSanitizer does not see stdio's stream lock, and the console's writers read and move the
+// stream's buffer pointers themselves: the lock is described to it as an acquire and a release.
+#if defined(__SANITIZE_THREAD__)
+#define QOR_STREAM_LOCK_ANNOTATED 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define QOR_STREAM_LOCK_ANNOTATED 1
+#endif
+#endif
+#ifdef QOR_STREAM_LOCK_ANNOTATED
+extern "C" void __tsan_acquire(void* addr);
+extern "C" void __tsan_release(void* addr);
+#define QOR_STREAM_ACQUIRED(f) __tsan_acquire(f)
+#define QOR_STREAM_RELEASING(f) __tsan_release(f)
+#else
+#define QOR_STREAM_ACQUIRED(f) static_cast<void>(f)
+#define QOR_STREAM_RELEASING(f) static_cast<void>(f)
+#endif
+
 inline bool lock_stream(FILE* f) {
     if (__libc_single_threaded) return false;
     flockfile(f);
+    QOR_STREAM_ACQUIRED(f);
     return true;
 }
 
 inline void unlock_stream(FILE* f, bool locked) {
-    if (locked) funlockfile(f);
+    if (!locked) return;
+    QOR_STREAM_RELEASING(f);
+    funlockfile(f);
 }
 
 // Up to n bytes of f into buffer, stopping early only at end of input or a read error (not at
