@@ -7,6 +7,7 @@
 #include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <cstddef>
 
@@ -39,6 +40,7 @@ namespace {
 
 constexpr uint64_t kBlockSize = 8388608;
 constexpr uint64_t kOversizeSlack = 64;
+constexpr uint64_t kSmallStart = uint64_t{2} << 20;
 constexpr uint64_t kDefaultLimit = 4294967296ULL;
 
 }  // namespace
@@ -73,11 +75,18 @@ namespace {
 }
 
 // Blocks are big blocks: mapped directly and kept for the next block when freed, so a thread
-// that ends or resets hands its touched pages to the next one. A standard block costs only the
-// pages a thread writes (a thread that makes a few strings costs a few pages); an oversize block
-// holds one request that its caller is about to fill, so it may take huge pages.
-void* block_buffer(uint64_t size) {
-    return qor::big_alloc(size, false, size == kBlockSize ? qor::Touch::kSparse : qor::Touch::kDense);
+// that ends or resets hands its touched pages to the next one. Only the pages a thread writes
+// cost memory. Huge pages save faults and TLB misses where the arena is filled, so every block
+// asks for them except the first kSmallStart bytes of a thread's first block: a thread that
+// makes a few strings costs a few 4 KiB pages, not a 2 MiB one, and a thread that writes past
+// them is filling its arena. The main thread's arena is the program's own workspace and asks
+// from its first byte.
+void* block_buffer(uint64_t size, bool first) {
+    auto* p = static_cast<char*>(qor::big_alloc(size, false, qor::Touch::kSparse));
+    if (p == nullptr) return nullptr;
+    uint64_t small = first && getpid() != gettid() ? kSmallStart : 0;
+    qor::hint_dense(p + small, size - small);
+    return p;
 }
 
 void free_block_buffer(QorArenaBlock* b) { qor::big_free(b->data, b->size); }
@@ -135,7 +144,7 @@ __attribute__((noinline)) void* alloc_new_block(uint64_t n) {
     // not tracked by the arena and never released by it.
     auto* block = static_cast<QorArenaBlock*>(malloc(sizeof(QorArenaBlock)));
     if (block == nullptr) return qor::xmalloc(n);
-    block->data = static_cast<char*>(block_buffer(size));
+    block->data = static_cast<char*>(block_buffer(size, g_arena_head == nullptr));
     if (block->data == nullptr) {
         free(block);
         return qor::xmalloc(n);
