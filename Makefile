@@ -24,6 +24,9 @@ run: $(BUILD)/build.ninja
 
 # Builds everything and runs the whole test suite.
 test: all
+	@test -f $(BUILD)/tests/CTestTestfile.cmake || { echo "make test: the test suite is not \
+	configured in $(BUILD): install libgtest-dev and libgmock-dev, delete $(BUILD), run again"; \
+	exit 1; }
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # The suite again under AddressSanitizer + UndefinedBehaviorSanitizer, leak checking included
