@@ -2,9 +2,10 @@
 // and a read that steps that loop until its data arrives, so that other registered work goes
 // on meanwhile. The socket is the ordinary socket record, closed with qor_async_socket_close.
 // Invariants: a wait record is freed exactly once, the connect record by its callback (or by
-// the socket's close while the connect is pending) and the read record by the read (or, when a callback fails into a foreign-call frame while the read
-// waits, by the read's cleanup hook); a socket's descriptor is registered on the default loop
-// only while its connection is pending or a read on it is waiting.
+// the socket's close while the connect is pending) and the read record by the read (or, when a
+// callback fails into a foreign-call frame while the read waits, by the read's cleanup hook); a
+// socket's descriptor is registered on the default loop only while its connection is pending or a
+// read on it is waiting.
 #include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>

@@ -71,7 +71,9 @@ bool is_big(uint64_t bytes) { return bytes >= qor::kBigBlock && bytes <= kLarges
 uint64_t class_bytes(uint64_t bytes) { return uint64_t{1} << (64 - __builtin_clzll(bytes - 1)); }
 
 // 0 for kBigBlock, 1 for twice that, and so on.
-int size_class(uint64_t bytes) { return __builtin_ctzll(class_bytes(bytes)) - __builtin_ctzll(qor::kBigBlock); }
+int size_class(uint64_t bytes) {
+    return __builtin_ctzll(class_bytes(bytes)) - __builtin_ctzll(qor::kBigBlock);
+}
 
 void hint_huge_pages(void* p, uint64_t bytes, qor::Touch touch) {
     if (touch == qor::Touch::kDense) qor::hint_dense(p, bytes);

@@ -21,6 +21,8 @@
 // Input never takes a signal for end of input: every read that a signal cuts short is tried
 // again. The number readers collect the characters scanf would take, so a signal between two
 // of them no longer splits a number, and convert them as scanf does.
+#include "system/console.h"
+
 #include <ctype.h>
 #include <pthread.h>
 #include <stdio.h>
@@ -30,7 +32,6 @@
 #include <sys/uio.h>
 
 #include "core/internal.h"
-#include "system/console.h"
 #include "system/descriptors.h"
 #include "system/read_stream.h"
 #include "text/number_format.h"
