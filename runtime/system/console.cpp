@@ -427,6 +427,14 @@ bool scan_float(FILE* f, Token& t) {
     return t.size() != sign && !(hex && t.size() == sign + 2);
 }
 
+// Runs scan over stdin under its lock, so the token is read as one stdio call would read it.
+bool scan_stdin(bool (*scan)(FILE*, Token&), Token& t) {
+    bool locked = qor::lock_stream(stdin);
+    bool found = scan(stdin, t);
+    qor::unlock_stream(stdin, locked);
+    return found;
+}
+
 }  // namespace
 
 // scanf("%ld") without losing a number to a signal: the characters it would take are read
@@ -435,20 +443,14 @@ bool scan_float(FILE* f, Token& t) {
 // that is not one); the characters that were not part of a number are consumed as by scanf.
 extern "C" QOR_API int64_t qor_read_int(void) {
     Token t;
-    bool locked = qor::lock_stream(stdin);
-    bool found = scan_integer(stdin, t);
-    qor::unlock_stream(stdin, locked);
-    if (!found) return 0;
+    if (!scan_stdin(scan_integer, t)) return 0;
     return strtol(t.text(), nullptr, 10);
 }
 
 // scanf("%lf") in the same way, converted with strtod; 0 when nothing converts.
 extern "C" QOR_API double qor_read_f64(void) {
     Token t;
-    bool locked = qor::lock_stream(stdin);
-    bool found = scan_float(stdin, t);
-    qor::unlock_stream(stdin, locked);
-    if (!found) return 0;
+    if (!scan_stdin(scan_float, t)) return 0;
     char* end = nullptr;
     double value = strtod(t.text(), &end);
     return end == t.text() ? 0 : value;

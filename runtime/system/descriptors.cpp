@@ -79,6 +79,13 @@ bool qor::close_fd(int fd) { return close(fd) == 0 || errno == EINTR; }
 
 namespace {
 
+sigset_t sigpipe_only() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGPIPE);
+    return set;
+}
+
 bool sigpipe_pending() {
     sigset_t pending;
     return sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
@@ -87,9 +94,7 @@ bool sigpipe_pending() {
 }  // namespace
 
 qor::QuietPipeWrites::QuietPipeWrites() {
-    sigset_t pipe_only;
-    sigemptyset(&pipe_only);
-    sigaddset(&pipe_only, SIGPIPE);
+    sigset_t pipe_only = sigpipe_only();
     pthread_sigmask(SIG_BLOCK, &pipe_only, &saved_mask_);
     pending_before_ = sigpipe_pending();
 }
@@ -98,9 +103,7 @@ qor::QuietPipeWrites::QuietPipeWrites() {
 // waits here to be taken; a zero timeout never waits when there is none.
 qor::QuietPipeWrites::~QuietPipeWrites() {
     if (broke_pipe_ && !pending_before_) {
-        sigset_t pipe_only;
-        sigemptyset(&pipe_only);
-        sigaddset(&pipe_only, SIGPIPE);
+        sigset_t pipe_only = sigpipe_only();
         const timespec no_wait{0, 0};
         while (sigtimedwait(&pipe_only, nullptr, &no_wait) < 0 && errno == EINTR) {
         }
